@@ -1,0 +1,21 @@
+# Options shared by every target of this project.
+
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+
+if(LUMO_SANITIZE)
+  add_compile_options(-fsanitize=${LUMO_SANITIZE} -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${LUMO_SANITIZE})
+endif()
+
+# Our own code: strict warnings, hidden symbols unless exported on purpose.
+function(lumo_configure_target target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  set_target_properties(${target} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    POSITION_INDEPENDENT_CODE ON)
+endfunction()

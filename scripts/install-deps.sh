@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing, benchmarking and fuzzing need.
+# Idempotent: packages already present are left alone and apt is not touched at all.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  clang clang-format libclang-rt-14-dev llvm
+  libboost-filesystem-dev libboost-system-dev libboost-stacktrace-dev libboost-dev
+  libgoogle-glog-dev nlohmann-json3-dev qtbase5-dev libcli11-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  ffmpeg
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  binutils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  echo "install-deps: run 'sudo scripts/install-deps.sh' or install them yourself" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
