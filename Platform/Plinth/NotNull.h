@@ -1,6 +1,7 @@
 #pragma once
 
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace Vantor {
@@ -15,6 +16,12 @@ public:
             throw std::logic_error("NotNull can not initialized by null");
         }
     }
+
+    // Takes any pointer that converts, such as a shared_ptr to a derived class.
+    template <class Other, class = std::enable_if_t<std::is_convertible_v<Other, Pointer> &&
+                                                    !std::is_same_v<std::decay_t<Other>, Pointer>>>
+    NotNull(Other pointer)  // NOLINT
+        : NotNull(Pointer(std::move(pointer))) {}
 
     const Pointer& get() const { return pointer_; }
     operator const Pointer&() const { return pointer_; }  // NOLINT

@@ -162,7 +162,7 @@ TEST_F(FolderProjectTest, CopiesBehaveLikeTheOriginal) {
     const auto& original = dynamic_cast<const FolderProject&>(*project);
 
     FolderProject copy(original);
-    auto other = FolderProject::OpenProject(root, "");
+    auto other = FolderProject::OpenProject(ioPath(root.Path()), "");
     auto& assigned = dynamic_cast<FolderProject&>(*other);
     assigned = original;
 

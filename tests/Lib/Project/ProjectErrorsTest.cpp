@@ -15,11 +15,11 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-[[noreturn]] void RaiseProjectFileError(const ioPath& path) {
+[[noreturn, gnu::noinline]] void RaiseProjectFileError(const ioPath& path) {
     LUMO_THROW_PROJECT_ERROR(IProject::CanNotCreateProjectFileException, path);
 }
 
-[[noreturn]] void RaiseDomainError() {
+[[noreturn, gnu::noinline]] void RaiseDomainError() {
     LUMO_THROW_MESSAGE(std::domain_error, "Description error: invalid count streams");
 }
 
