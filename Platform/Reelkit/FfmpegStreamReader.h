@@ -1,0 +1,33 @@
+#pragma once
+
+// The built-in stream reader behind CreateStreamReader: libavformat reads the container's
+// header, the facts are copied out and the file is closed again before the reader is
+// returned, so a reader holds no file, descriptor or FFmpeg object while it lives.
+// Internal to VantorPlatform; callers go through CreateStreamReader.
+
+#include <boost/intrusive_ptr.hpp>
+
+#include "Platform/Plinth/ioPath.h"
+#include "Platform/Reelkit/StreamReader.h"
+
+namespace Vantor::Proc {
+
+// The container-level tag that carries the maker-specific metadata text.
+inline constexpr const char* kVantorSpecificMetadataTag = "VANTOR_SPECIFIC_METADATA";
+
+// Opens `path` and reads its header only: the cost does not grow with the file's size
+// (header-less formats, such as raw elementary streams, are the exception: they are probed
+// for their streams within FFmpeg's default limits). For the extensions of containers whose
+// demuxer checks the file's signature (Matroska, MP4/QuickTime, AVI, Ogg, NUT) that demuxer
+// is named and probing skipped; any other file, or one whose content belies its extension,
+// is probed.
+//
+// The reader reports the streams in container order with their media types, the duration in
+// microseconds (0 when the container does not tell) and the tag VANTOR_SPECIFIC_METADATA,
+// whose name is matched without regard to case.
+//
+// Throws std::runtime_error naming the path and FFmpeg's reason when the file is missing,
+// unreadable, a directory, or not a container FFmpeg can read.
+boost::intrusive_ptr<IStreamReader> CreateFfmpegStreamReader(const ioPath& path);
+
+}  // namespace Vantor::Proc
