@@ -2,11 +2,14 @@
 SHELL := /bin/bash
 BUILD_DIR ?= build
 ASAN_BUILD_DIR ?= build-asan
+BENCH_BUILD_DIR ?= build-bench
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test asan-test check demo format clean
+.PHONY: all deps configure build test asan-test check demo bench fuzz fuzz-smoke format clean
 
 all: build
 
@@ -35,6 +38,22 @@ check: test asan-test
 demo:
 	@echo "make demo records a project with the lumo tool, which is not built yet." >&2
 	@exit 1
+
+# Each benchmark measures the library beside its anchor in the same run.
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_BENCH=ON \
+	  -DLUMO_BUILD_TESTS=OFF $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BENCH_BUILD_DIR) -j$(JOBS) --target run-benchmarks
+
+# libFuzzer with clang; FUZZ_SECONDS per target.
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DLUMO_SANITIZE=address,undefined -DLUMO_BUILD_FUZZ=ON -DLUMO_BUILD_TESTS=OFF \
+	  -DLUMO_BUILD_TOOLS=OFF -DLUMO_FUZZ_SECONDS=$(FUZZ_SECONDS) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(FUZZ_BUILD_DIR) -j$(JOBS) --target run-fuzzers
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=60
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -15,6 +15,11 @@ if(LUMO_SANITIZE)
   add_link_options(-fsanitize=${LUMO_SANITIZE})
 endif()
 
+# Coverage for libFuzzer in everything the fuzz targets reach; the targets add the driver.
+if(LUMO_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Our own code: strict warnings, hidden symbols unless exported on purpose.
 function(lumo_configure_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
