@@ -9,7 +9,8 @@ JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test asan-test check demo bench fuzz fuzz-smoke format clean
+.PHONY: all deps configure build test asan-test symbols consumer install check demo bench fuzz \
+        fuzz-smoke format clean
 
 all: build
 
@@ -33,7 +34,18 @@ asan-test: deps
 	cd $(ASAN_BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-check: test asan-test
+# Only the public families leave libLumoProject.so.
+symbols: build
+	scripts/check-exported-symbols.sh $(BUILD_DIR)/libLumoProject.so
+
+# A program builds against the installed package, through CMake and pkg-config.
+consumer: build
+	scripts/check-consumer.sh $(BUILD_DIR)
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+check: test asan-test symbols consumer fuzz-smoke
 
 demo:
 	@echo "make demo records a project with the lumo tool, which is not built yet." >&2
@@ -59,4 +71,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR)

@@ -9,7 +9,7 @@
 
 namespace Vantor::Lumo {
 
-struct MediaContainerProject::Impl {
+struct LUMO_HIDDEN MediaContainerProject::Impl {
     explicit Impl(const std::shared_ptr<IFileManager>& fileManager) : fileManager(fileManager) {}
 
     // Fills `info` from the container at `path`: the stream reader decides how many streams
