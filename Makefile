@@ -47,9 +47,11 @@ install: build
 
 check: test asan-test symbols consumer fuzz-smoke
 
-demo:
-	@echo "make demo records a project with the lumo tool, which is not built yet." >&2
-	@exit 1
+# Records a real project into ./recordings and reads it back.
+LUMO := $(BUILD_DIR)/tools/lumo/lumo
+demo: build
+	@mkdir -p recordings
+	@project=$$($(LUMO) record recordings) && echo "recorded $$project" && $(LUMO) info "$$project"
 
 # Each benchmark measures the library beside its anchor in the same run.
 bench: deps

@@ -1,0 +1,207 @@
+// The lumo tool as a person runs it: real processes in temporary directories, and FFmpeg's own
+// ffprobe judging the files it records.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <boost/filesystem.hpp>
+#include <nlohmann/json.hpp>
+
+#include "tests/Support/TempDir.h"
+
+extern char** environ;
+
+namespace Vantor::Lumo {
+namespace {
+
+namespace fs = boost::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class LumoToolTest : public ::testing::Test {
+protected:
+    Testing::TempDir root;
+    Testing::ScopedEnv dataHome{"XDG_DATA_HOME", root.Path() + "/data"};
+    // Where glog would put log files; the tool must leave it empty.
+    Testing::ScopedEnv tmpDir{"TMPDIR", MakeDirectory(root.Path() + "/tmp")};
+
+    static std::string MakeDirectory(const std::string& path) {
+        fs::create_directories(path);
+        return path;
+    }
+
+    // Runs `program` (searched in PATH) with stdout and stderr caught in files.
+    Outcome Execute(const std::string& program, const std::vector<std::string>& args) {
+        const std::string out = root.Path() + "/.stdout", err = root.Path() + "/.stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        Outcome run;
+        if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        run.out = Testing::ReadFile(out);
+        run.err = Testing::ReadFile(err);
+        return run;
+    }
+
+    Outcome Lumo(const std::vector<std::string>& args) { return Execute(LUMO_TOOL_PATH, args); }
+
+    // Runs `lumo record ARGS...` and answers the path it printed.
+    std::string Record(const std::vector<std::string>& args) {
+        std::vector<std::string> command{"record"};
+        command.insert(command.end(), args.begin(), args.end());
+        const Outcome run = Lumo(command);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        return run.out.substr(0, run.out.find('\n'));
+    }
+
+    nlohmann::json Probe(const std::string& file) {
+        const Outcome run = Execute(
+            "ffprobe", {"-v", "quiet", "-show_streams", "-show_format", "-of", "json", file});
+        EXPECT_EQ(run.status, 0) << file;
+        return nlohmann::json::parse(run.out);
+    }
+
+    static std::vector<std::string> Entries(const std::string& directory) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+};
+
+TEST_F(LumoToolTest, ARecordedContainerReadsBackWithItsGroups) {
+    const std::string project = Record({root.Path() + "/takes", "--seconds", "1"});
+    EXPECT_EQ(project, root.Path() + "/takes/KorvelProject1.mkv");
+    EXPECT_THAT(Entries(root.Path() + "/takes"), ElementsAre("KorvelProject1.mkv"));
+
+    const Outcome info = Lumo({"info", project, "--json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const nlohmann::json json = nlohmann::json::parse(info.out);
+    EXPECT_EQ(json["kind"], "media container");
+    EXPECT_EQ(json["size"], fs::file_size(project));
+    ASSERT_EQ(json["streams"].size(), 2u);
+    EXPECT_EQ(json["streams"][0]["group"], "screen");
+    EXPECT_EQ(json["streams"][0]["type"], "video");
+    EXPECT_EQ(json["streams"][1]["group"], "mic");
+    EXPECT_EQ(json["streams"][1]["index"], 1);
+
+    // FFmpeg sees the same file: a picture stream, a sound stream and the description tag.
+    const nlohmann::json probe = Probe(project);
+    ASSERT_EQ(probe["streams"].size(), 2u);
+    EXPECT_EQ(probe["streams"][0]["codec_type"], "video");
+    EXPECT_EQ(probe["streams"][1]["codec_type"], "audio");
+    EXPECT_GT(std::stod(probe["format"]["duration"].get<std::string>()), 0.9);
+    std::string tag;
+    for (const auto& [key, value] : probe["format"]["tags"].items()) {
+        std::string upper = key;
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        if (upper == "VANTOR_SPECIFIC_METADATA") {
+            tag = value.get<std::string>();
+        }
+    }
+    const nlohmann::json records = nlohmann::json::parse(tag)["lrmp"]["stream_infos"];
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["group"], "screen");
+    EXPECT_EQ(records[1]["type"], "audio");
+}
+
+TEST_F(LumoToolTest, AFolderRecordingHoldsOneSingleStreamFilePerGroup) {
+    // A length that is no whole number of audio blocks; the last one comes out short.
+    const std::string project = Record({root.Path(), "--folder", "--seconds", "0.1"});
+    EXPECT_EQ(project, root.Path() + "/KorvelProject1");
+    EXPECT_THAT(Entries(project), UnorderedElementsAre("screen.mkv", "mic.mkv"));
+    for (const auto& [file, type] : {std::pair{"screen.mkv", "video"}, {"mic.mkv", "audio"}}) {
+        const nlohmann::json probe = Probe(project + "/" + file);
+        ASSERT_EQ(probe["streams"].size(), 1u) << file;
+        EXPECT_EQ(probe["streams"][0]["index"], 0);
+        EXPECT_EQ(probe["streams"][0]["codec_type"], type);
+    }
+    EXPECT_EQ(Probe(project + "/mic.mkv")["format"]["duration"], "0.100000");
+    EXPECT_EQ(Probe(project + "/screen.mkv")["format"]["duration"], "0.120000");  // 3 pictures
+    EXPECT_EQ(Lumo({"info", project}).status, 0);
+}
+
+TEST_F(LumoToolTest, NewProjectsGetFreshNamesAndRemoveGoesToTheTrash) {
+    const Outcome first = Lumo({"new", root.Path()});
+    const Outcome second = Lumo({"new", root.Path()});
+    const Outcome folder = Lumo({"new", root.Path(), "--folder", "--name", "Take"});
+    ASSERT_EQ(first.status + second.status + folder.status, 0) << first.err << second.err;
+    EXPECT_EQ(first.out, root.Path() + "/KorvelProject1.mkv\n");
+    EXPECT_EQ(second.out, root.Path() + "/KorvelProject2.mkv\n");
+    EXPECT_EQ(folder.out, root.Path() + "/Take1\n");
+
+    const Outcome removed = Lumo({"rm", root.Path() + "/Take1", "--trash"});
+    EXPECT_EQ(removed.status, 0) << removed.err;
+    EXPECT_FALSE(fs::exists(root.Path() + "/Take1"));
+    EXPECT_TRUE(fs::is_directory(root.Path() + "/data/Trash/files/Take1"));
+    EXPECT_TRUE(fs::exists(root.Path() + "/data/Trash/info/Take1.trashinfo"));
+
+    const Outcome doc = Lumo({"doc", "video:screen", "audio:mic:Mic"});
+    EXPECT_EQ(doc.out,
+              R"({"lrmp":{"stream_infos":[{"group":"screen","name":"","scale_factor":1.0,)"
+              R"("type":"video"},{"group":"mic","name":"Mic","type":"audio"}],"version":"1.0"}})"
+              "\n");
+}
+
+TEST_F(LumoToolTest, FailuresAreOneLineAndBadUsageIsTwo) {
+    Testing::WriteFile(root.Path() + "/junk.mkv", std::string(4096, 'z'));
+    for (const char* command : {"info", "rm"}) {
+        const Outcome run = Lumo({command, root.Path() + "/junk.mkv"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(root.Path() + "/junk.mkv"));
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_TRUE(fs::exists(root.Path() + "/junk.mkv"));
+
+    const Outcome taken = Lumo({"record", root.Path() + "/junk.mkv"});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_THAT(taken.err, HasSubstr("CanNotCreateDirForProjectException"));
+
+    EXPECT_EQ(Lumo({}).status, 2);
+    EXPECT_EQ(Lumo({"info"}).status, 2);
+    EXPECT_EQ(Lumo({"record", root.Path(), "--seconds", "soon"}).status, 2);
+    EXPECT_EQ(Lumo({"doc", "subtitle:x"}).status, 2);
+    EXPECT_EQ(Lumo({"new", root.Path(), "--bogus"}).status, 2);
+    EXPECT_THAT(Entries(root.Path()),
+                UnorderedElementsAre("junk.mkv", "tmp", ".stdout", ".stderr"));
+    EXPECT_THAT(Entries(root.Path() + "/tmp"), ElementsAre());
+
+    const Outcome help = Lumo({"rm", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("--trash"));
+}
+
+}  // namespace
+}  // namespace Vantor::Lumo
