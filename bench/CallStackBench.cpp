@@ -1,6 +1,6 @@
-// GetCallStack, paid on every throw of the library. Its first call in a thread also loads the
-// symbols of every module in the process, so that one is measured on its own, in this process's
-// main thread and in a second thread, before the repeated calls.
+// GetCallStack, paid on every throw of the library. Its first call in the process loads the
+// symbols of every module, so that one is measured on its own; so is the first call in a second
+// thread, which must not load them again.
 
 #include <benchmark/benchmark.h>
 
@@ -65,7 +65,7 @@ double SecondsOfOneCall() {
 int main(int argc, char** argv) {
     Bench::Session session(argc, argv, "CallStackBench");
 
-    // The symbols libbacktrace loads stay with the thread: its memory is measured too.
+    // The symbols libbacktrace loads stay with the process: their memory is measured too.
     const double before = ResidentMiB();
     const double first = SecondsOfOneCall();
     const double afterFirst = ResidentMiB();
