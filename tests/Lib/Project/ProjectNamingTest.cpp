@@ -1,6 +1,7 @@
 #include "Lib/Project/ProjectNaming.h"
 
 #include <regex>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <boost/filesystem.hpp>
@@ -13,74 +14,54 @@ namespace {
 
 namespace fs = boost::filesystem;
 
-class ProjectNamingTest : public ::testing::Test {
-protected:
-    void Touch(const std::string& name) { Testing::WriteFile(root.Path() + "/" + name, ""); }
-    ioPath Generate(const std::string& name, const std::string& extension) {
-        return GenerateProjectPath(ioPath(root.Path()), name, extension);
-    }
-
+TEST(ProjectNamingTest, DefaultsNameTheNextContainer) {
     Testing::TempDir root;
-};
-
-TEST_F(ProjectNamingTest, Defaults) {
     EXPECT_EQ(GetDefaultProjectExtension(), ".mkv");
     EXPECT_EQ(GetDefaultProjectName(), "KorvelProject");
     EXPECT_EQ(GenerateProjectPath(ioPath(root.Path())), root / "KorvelProject1.mkv");
-    Touch("KorvelProject4.mkv");
-    EXPECT_EQ(GenerateProjectPath(ioPath(root.Path())), Generate("KorvelProject", ".mkv"));
+    Testing::WriteFile(root.Path() + "/KorvelProject4.mkv", "");
+    // Nothing is created, so repeated calls agree.
     EXPECT_EQ(GenerateProjectPath(ioPath(root.Path())), root / "KorvelProject5.mkv");
-}
-
-TEST_F(ProjectNamingTest, CollisionsAreFoundInAnyLetterCase) {
-    Touch("KORVELPROJECT7.MKV");
-    Touch("korvelproject2.mkv");
-    EXPECT_EQ(Generate("KorvelProject", ".mkv"), root / "KorvelProject8.mkv");
-}
-
-TEST_F(ProjectNamingTest, EmptyExtensionNamesABareDirectory) {
-    fs::create_directory(root.Path() + "/KorvelProject2");
-    Touch("KorvelProject9.mkv");  // the unanchored pattern sees this one too
-    EXPECT_EQ(Generate("KorvelProject", ""), root / "KorvelProject10");
-}
-
-TEST_F(ProjectNamingTest, EmptyNameIsNotDefaulted) {
-    Touch("12.mkv");
-    EXPECT_EQ(Generate("", ".mkv"), root / "13.mkv");
-    EXPECT_EQ(Generate("", ""), root / "13");
-}
-
-TEST_F(ProjectNamingTest, NameIsARegularExpression) {
-    Touch("aXb3.mkv");
-    EXPECT_EQ(Generate("a.b", ".mkv"), root / "a.b4.mkv");
-    EXPECT_THROW(Generate("take(1", ".mkv"), std::regex_error);
-    EXPECT_THROW(Generate("[take", ".mkv"), std::regex_error);
-}
-
-TEST_F(ProjectNamingTest, PercentSignsAreFormatSyntax) {
-    EXPECT_EQ(Generate("100%%", ".mkv"), root / "100%1.mkv");
-    EXPECT_THROW(Generate("50%", ".mkv"), boost::io::format_error);
-    EXPECT_THROW(Generate("%2%", ".mkv"), boost::io::format_error);
-}
-
-TEST_F(ProjectNamingTest, OnlyTheLeadingDotOfTheExtensionIsEscaped) {
-    Touch("KorvelProject5.tarXgz");
-    Touch("KorvelProject9Xtar.gz");
-    EXPECT_EQ(Generate("KorvelProject", ".tar.gz"), root / "KorvelProject6.tar.gz");
-}
-
-TEST_F(ProjectNamingTest, NothingIsCreatedSoRepeatedCallsAgree) {
-    Touch("KorvelProject1.mkv");
-    const ioPath first = Generate("KorvelProject", ".mkv");
-    EXPECT_EQ(Generate("KorvelProject", ".mkv"), first);
-    EXPECT_FALSE(fs::exists(first.utf8string()));
+    EXPECT_EQ(GenerateProjectPath(ioPath(root.Path())), root / "KorvelProject5.mkv");
     EXPECT_EQ(std::distance(fs::directory_iterator(root.Path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(GenerateProjectPath(root / "missing"), root / "missing/KorvelProject1.mkv");
 }
 
-TEST_F(ProjectNamingTest, IndexSearchErrorsPropagate) {
-    Touch("plain");
-    EXPECT_THROW(GenerateProjectPath(root / "plain"), fs::filesystem_error);
-    EXPECT_EQ(GenerateProjectPath(root / "missing"), root / "missing/KorvelProject1.mkv");
+TEST(ProjectNamingTest, NameIsAPatternAndATemplateTakenAsGiven) {
+    struct Case {
+        std::string name, extension, expected;
+        const char* why;
+        std::vector<std::string> existing;
+    };
+    const std::vector<Case> cases = {
+        {"KorvelProject", ".mkv", "KorvelProject8.mkv", "any letter case", {"KORVELPROJECT7.MKV"}},
+        {"T", ".mkv", "T100000000000000000000.mkv", "past 2^64", {"T99999999999999999999.mkv"}},
+        {"T", ".mkv", "T11.mkv", "leading zeros add nothing", {"T0009.mkv", "T10.mkv"}},
+        {"T", ".mkv", "T1.mkv", "zero is no index in use", {"T000.mkv"}},
+        {"Take", "", "Take10", "a bare directory; unanchored", {"Take2/x", "Take9.mkv"}},
+        {"", ".mkv", "13.mkv", "an empty name is not defaulted", {"12.mkv"}},
+        {"a.b", ".mkv", "a.b4.mkv", "the name is a regular expression", {"aXb3.mkv"}},
+        {"100%%", ".mkv", "100%1.mkv", "percent signs are format syntax", {}},
+        {"T", ".tar.gz", "T6.tar.gz", "only the first dot is escaped", {"T5.tarXgz", "T9Xtar.gz"}},
+    };
+    for (const Case& c : cases) {
+        Testing::TempDir root;
+        for (const auto& name : c.existing) {
+            Testing::WriteFile(root.Path() + "/" + name, "");
+        }
+        EXPECT_EQ(GenerateProjectPath(ioPath(root.Path()), c.name, c.extension), root / c.expected)
+            << c.why;
+    }
+}
+
+TEST(ProjectNamingTest, FailuresPropagateAsRaised) {
+    Testing::TempDir root;
+    const ioPath directory(root.Path());
+    EXPECT_THROW(GenerateProjectPath(directory, "take(1", ".mkv"), std::regex_error);
+    EXPECT_THROW(GenerateProjectPath(directory, "50%", ".mkv"), boost::io::format_error);
+    EXPECT_THROW(GenerateProjectPath(directory, "%2%", ".mkv"), boost::io::format_error);
+    const auto file = Testing::WriteFile(root.Path() + "/plain", "");
+    EXPECT_THROW(GenerateProjectPath(ioPath(file)), fs::filesystem_error);
 }
 
 }  // namespace

@@ -1,15 +1,16 @@
+// MoveToTrash and RemoveDir on real directories, with the home trash inside them.
+
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <pwd.h>
-#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <vector>
+#include <regex>
+#include <set>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <boost/filesystem.hpp>
 
 #include "Platform/Plinth/FileSystem.h"
@@ -20,305 +21,237 @@ namespace Vantor::Core {
 namespace {
 
 namespace fs = boost::filesystem;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::IsEmpty;
-using Testing::LogCapture;
-using ::testing::MatchesRegex;
+using namespace ::testing;
 using Testing::ReadFile;
 using Testing::ScopedEnv;
-using ::testing::SizeIs;
-using Testing::TempDir;
 using Testing::WriteFile;
 
-std::string PercentDecode(const std::string& text) {
-    std::string decoded;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            decoded += text[i];
-        }
-    }
-    return decoded;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string::size_type start = 0;
-    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    if (start < text.size()) {
-        lines.push_back(text.substr(start));
-    }
-    return lines;
-}
-
-std::vector<std::string> Entries(const std::string& directory) {
-    std::vector<std::string> names;
+std::set<std::string> Entries(const std::string& directory) {
+    std::set<std::string> names;
     boost::system::error_code error;
     for (fs::directory_iterator it(directory, error), end; !error && it != end; ++it) {
-        names.push_back(it->path().filename().string());
+        names.insert(it->path().filename().string());
     }
-    std::sort(names.begin(), names.end());
     return names;
 }
 
-// Runs on scope exit, so that tests touching shared places clean up after a failed assertion.
-struct Cleanup {
-    std::function<void()> action;
-    ~Cleanup() { action(); }
-};
+// The text of an item's info file, its deletion date checked and replaced by "DATE".
+std::string InfoOf(const std::string& name, const std::string& trash) {
+    static const std::regex date(R"(\nDeletionDate=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\n)");
+    return std::regex_replace(ReadFile(trash + "/info/" + name + ".trashinfo"), date, "\nDATE\n");
+}
+std::string Info(const std::string& path) {
+    return "[Trash Info]\nPath=" + path + "\nDATE\n";
+}
 
-class TrashTest : public ::testing::Test {
+// Removes a trash in a shared place that a test made, unless something else is in it now.
+void RemoveIfEmpty(const std::string& trash) {
+    boost::system::error_code ignored;
+    for (const char* part : {"/files", "/info", ""}) {
+        fs::remove(trash + part, ignored);
+    }
+}
+
+// Makes the entries of `directory` unchangeable (read-only bits, or for root the immutable
+// flag, which binds root too) or changeable again; false when this file system cannot.
+bool SetDirectoryLocked(const std::string& directory, bool locked) {
+    if (::geteuid() != 0) {
+        return ::chmod(directory.c_str(), locked ? 0555 : 0755) == 0;
+    }
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = locked ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return done;
+}
+
+dev_t DeviceOf(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_dev : 0;
+}
+
+class TrashTest : public Test {
 protected:
     std::string Work(const std::string& name) const { return root_.Path() + "/work/" + name; }
-    std::string Trash() const { return root_.Path() + "/data/Trash"; }
 
-    std::string MakeFile(const std::string& path, const std::string& content) const {
-        fs::create_directories(fs::path(path).parent_path());
-        WriteFile(path, content);
-        return path;
-    }
-
-    std::string InfoOf(const std::string& name) const {
-        return ReadFile(Trash() + "/info/" + name + ".trashinfo");
-    }
-
-    TempDir root_;
+    Testing::TempDir root_;
+    const std::string trash_ = root_.Path() + "/data/Trash";
     ScopedEnv data_{"XDG_DATA_HOME", root_.Path() + "/data"};
     ScopedEnv home_{"HOME", root_.Path() + "/home"};
 };
 
-TEST_F(TrashTest, FileMovesIntoFilesWithMatchingInfo) {
-    const auto clip = MakeFile(Work("clip.mkv"), "video bytes");
-    LogCapture log;
+TEST_F(TrashTest, FileAndDirectoryMoveIntoFilesWithMatchingInfo) {
+    const std::string awkward = "it's \"a\" clip \xC3\xA9%.mkv";
+    WriteFile(Work(awkward), "video bytes");
+    WriteFile(Work("KorvelProject3/nested/mic.mkv"), "mic");
+    fs::create_symlink(WriteFile(Work("outside.mkv"), "outside"), Work("KorvelProject3/link"));
+    const fs::path previous = fs::current_path();
+    fs::current_path(Work(""));
+    Testing::LogCapture log;
+    const bool relativeMoved = MoveToTrash(awkward);  // relative to the current directory
+    fs::current_path(previous);
 
-    ASSERT_TRUE(MoveToTrash(clip));
-
-    EXPECT_FALSE(fs::exists(fs::symlink_status(clip)));
-    EXPECT_EQ(ReadFile(Trash() + "/files/clip.mkv"), "video bytes");
-    EXPECT_THAT(
-        Lines(InfoOf("clip.mkv")),
-        ElementsAre("[Trash Info]", "Path=" + clip,
-                    MatchesRegex("DeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:"
-                                 "[0-9]{2}")));
-    struct stat info {};
-    ASSERT_EQ(::stat((Trash() + "/info/clip.mkv.trashinfo").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_TRUE(relativeMoved);
+    ASSERT_TRUE(MoveToTrash(Work("KorvelProject3/")));
+    EXPECT_THAT(Entries(Work("")), ElementsAre("outside.mkv"));
+    EXPECT_EQ(ReadFile(trash_ + "/files/" + awkward), "video bytes");
+    EXPECT_EQ(ReadFile(trash_ + "/files/KorvelProject3/nested/mic.mkv"), "mic");
+    EXPECT_TRUE(fs::is_symlink(trash_ + "/files/KorvelProject3/link"));
+    EXPECT_EQ(InfoOf(awkward, trash_), Info(Work("it's%20%22a%22%20clip%20%C3%A9%25.mkv")));
+    EXPECT_EQ(InfoOf("KorvelProject3", trash_), Info(Work("KorvelProject3")));
     EXPECT_THAT(log.Lines(), IsEmpty());
 }
 
-TEST_F(TrashTest, DirectoryMovesWithItsContent) {
-    MakeFile(Work("KorvelProject3/screen.mkv"), "screen");
-    MakeFile(Work("KorvelProject3/nested/mic.mkv"), "mic");
-
-    ASSERT_TRUE(MoveToTrash(Work("KorvelProject3/")));
-
-    EXPECT_FALSE(fs::exists(Work("KorvelProject3")));
-    EXPECT_EQ(ReadFile(Trash() + "/files/KorvelProject3/screen.mkv"), "screen");
-    EXPECT_EQ(ReadFile(Trash() + "/files/KorvelProject3/nested/mic.mkv"), "mic");
-    EXPECT_EQ(Lines(InfoOf("KorvelProject3")).at(1), "Path=" + Work("KorvelProject3"));
-}
-
-TEST_F(TrashTest, RelativeAwkwardNameIsRecordedAbsoluteAndPercentEncoded) {
-    const std::string name = "it's \"a\" clip \xC3\xA9%.mkv";
-    MakeFile(Work(name), "x");
-    const fs::path previous = fs::current_path();
-    fs::current_path(Work(""));
-    Cleanup restore{[&] { fs::current_path(previous); }};
-
-    ASSERT_TRUE(MoveToTrash(name));
-
-    const auto lines = Lines(InfoOf(name));
-    ASSERT_THAT(lines, SizeIs(3));
-    EXPECT_THAT(lines[1], EndsWith("/work/it's%20%22a%22%20clip%20%C3%A9%25.mkv"));
-    EXPECT_EQ(PercentDecode(lines[1]), "Path=" + Work(name));
-}
-
-TEST_F(TrashTest, EqualNamesFromManyFoldersAllSurviveAndRestore) {
-    constexpr int kFolders = 50;
+// Recorders save every project under the same file name, each in a folder of its own.
+TEST_F(TrashTest, ThousandEqualNamesAllSurviveAndRestoreByteForByte) {
+    constexpr int kFolders = 1000;
     for (int i = 0; i < kFolders; ++i) {
-        const auto clip = MakeFile(Work("take" + std::to_string(i) + "/KorvelProject.mkv"),
-                                   "take " + std::to_string(i));
-        ASSERT_TRUE(MoveToTrash(clip)) << clip;
+        ASSERT_TRUE(
+            MoveToTrash(WriteFile(Work(std::to_string(i) + "/take.mkv"), std::to_string(i))));
     }
-    const auto files = Entries(Trash() + "/files");
-    ASSERT_THAT(files, SizeIs(kFolders));
-    ASSERT_THAT(Entries(Trash() + "/info"), SizeIs(kFolders));
-
-    for (const auto& name : files) {
-        const auto path = PercentDecode(Lines(InfoOf(name)).at(1).substr(5));
-        fs::rename(Trash() + "/files/" + name, path);
+    std::set<std::string> infoNames;
+    for (const auto& name : Entries(trash_ + "/files")) {
+        infoNames.insert(name + ".trashinfo");
+        const std::string info = InfoOf(name, trash_);
+        // The plain names need no percent-decoding; 18 is the length of "[Trash Info]\nPath=".
+        fs::rename(trash_ + "/files/" + name, info.substr(18, info.find('\n', 18) - 18));
     }
+    EXPECT_EQ(infoNames.size(), kFolders);
+    EXPECT_EQ(Entries(trash_ + "/info"), infoNames);
     for (int i = 0; i < kFolders; ++i) {
-        EXPECT_EQ(ReadFile(Work("take" + std::to_string(i) + "/KorvelProject.mkv")),
-                  "take " + std::to_string(i));
+        ASSERT_EQ(ReadFile(Work(std::to_string(i) + "/take.mkv")), std::to_string(i));
     }
 }
 
-TEST_F(TrashTest, EntryInFilesWithoutInfoIsNeverReplaced) {
-    MakeFile(Trash() + "/files/clip.mkv", "older");
-    MakeFile(Trash() + "/files/clip.2.mkv", "older 2");
-    ASSERT_TRUE(MoveToTrash(MakeFile(Work("clip.mkv"), "newer")));
+// The info file is made first and taken back when the move fails, so a crash leaves an info
+// file without its item at worst; an item in files/ without its info file is still somebody's
+// data. Either way a new item takes another name, and nothing is ever replaced.
+TEST_F(TrashTest, EntriesAreReservedFirstAndNeverReplaced) {
+    WriteFile(trash_ + "/files/clip.mkv", "older");
+    WriteFile(trash_ + "/info/clip.2.mkv.trashinfo", "orphan");
+    ASSERT_TRUE(MoveToTrash(WriteFile(Work("clip.mkv"), "newer")));
+    EXPECT_EQ(ReadFile(trash_ + "/files/clip.mkv"), "older");
+    EXPECT_EQ(ReadFile(trash_ + "/info/clip.2.mkv.trashinfo"), "orphan");
+    EXPECT_EQ(ReadFile(trash_ + "/files/clip.3.mkv"), "newer");
+    EXPECT_EQ(InfoOf("clip.3.mkv", trash_), Info(Work("clip.mkv")));
 
-    EXPECT_EQ(ReadFile(Trash() + "/files/clip.mkv"), "older");
-    EXPECT_EQ(ReadFile(Trash() + "/files/clip.2.mkv"), "older 2");
-    EXPECT_EQ(ReadFile(Trash() + "/files/clip.3.mkv"), "newer");
-    EXPECT_THAT(Entries(Trash() + "/info"), ElementsAre("clip.3.mkv.trashinfo"));
-}
-
-TEST_F(TrashTest, SymbolicLinkIsTrashedItselfNotItsTarget) {
-    const auto target = MakeFile(Work("target.mkv"), "target");
-    fs::create_symlink(target, Work("link.mkv"));
-
-    ASSERT_TRUE(MoveToTrash(Work("link.mkv")));
-
-    EXPECT_TRUE(fs::is_symlink(Trash() + "/files/link.mkv"));
-    EXPECT_EQ(ReadFile(target), "target");
-}
-
-TEST_F(TrashTest, NothingAtThePathIsFalseAndLeavesNoEntry) {
-    EXPECT_FALSE(MoveToTrash(Work("missing.mkv")));
-    EXPECT_FALSE(MoveToTrash(Work("missing-folder/missing.mkv")));
-    EXPECT_FALSE(MoveToTrash(""));
-    EXPECT_THAT(Entries(Trash() + "/info"), IsEmpty());
-    EXPECT_THAT(Entries(Trash() + "/files"), IsEmpty());
-}
-
-TEST_F(TrashTest, TrashThatIsASymbolicLinkIsRefused) {
-    const auto elsewhere = root_.Path() + "/elsewhere";
-    fs::create_directories(elsewhere);
-    fs::create_directories(root_.Path() + "/data");
-    fs::create_directory_symlink(elsewhere, Trash());
-    const auto clip = MakeFile(Work("clip.mkv"), "keep me");
-
-    EXPECT_FALSE(MoveToTrash(clip));
-
-    EXPECT_EQ(ReadFile(clip), "keep me");
-    EXPECT_THAT(Entries(elsewhere), IsEmpty());
-}
-
-TEST_F(TrashTest, TrashAndWhatHoldsItAreNotTrashed) {
-    ASSERT_TRUE(MoveToTrash(MakeFile(Work("clip.mkv"), "x")));
-
-    EXPECT_FALSE(MoveToTrash(Trash()));
-    EXPECT_FALSE(MoveToTrash(Trash() + "/files/clip.mkv"));
-    EXPECT_FALSE(MoveToTrash(Trash() + "/info"));
-    EXPECT_FALSE(MoveToTrash(root_.Path() + "/data"));
-    EXPECT_EQ(ReadFile(Trash() + "/files/clip.mkv"), "x");
-    EXPECT_THAT(Entries(Trash() + "/info"), ElementsAre("clip.mkv.trashinfo"));
-}
-
-TEST_F(TrashTest, EnvironmentIsReadAtEveryCall) {
-    ASSERT_TRUE(MoveToTrash(MakeFile(Work("one.mkv"), "1")));
-    {
-        ScopedEnv other("XDG_DATA_HOME", root_.Path() + "/other");
-        ASSERT_TRUE(MoveToTrash(MakeFile(Work("two.mkv"), "2")));
+    const auto locked = WriteFile(Work("locked/clip.mkv"), "keep me");
+    if (!SetDirectoryLocked(Work("locked"), true)) {
+        GTEST_SKIP() << "cannot lock a directory under " << root_.Path();
     }
-    {
-        ScopedEnv unset("XDG_DATA_HOME", std::nullopt);
-        ASSERT_TRUE(MoveToTrash(MakeFile(Work("three.mkv"), "3")));
-    }
-    {
-        ScopedEnv relative("XDG_DATA_HOME", "relative/data");  // not absolute: ignored
-        ASSERT_TRUE(MoveToTrash(MakeFile(Work("four.mkv"), "4")));
-    }
-    {
-        ScopedEnv other("XDG_DATA_HOME", root_.Path() + "/other");
-        ScopedEnv noHome("HOME", std::nullopt);
-        ASSERT_TRUE(MoveToTrash(MakeFile(Work("five.mkv"), "5")));
-    }
-
-    EXPECT_THAT(Entries(Trash() + "/files"), ElementsAre("one.mkv"));
-    EXPECT_THAT(Entries(root_.Path() + "/other/Trash/files"), ElementsAre("five.mkv", "two.mkv"));
-    EXPECT_THAT(Entries(root_.Path() + "/home/.local/share/Trash/files"),
-                ElementsAre("four.mkv", "three.mkv"));
+    const bool moved = MoveToTrash(locked);
+    SetDirectoryLocked(Work("locked"), false);
+    EXPECT_FALSE(moved);
+    EXPECT_EQ(ReadFile(locked), "keep me");
+    EXPECT_THAT(Entries(trash_ + "/info"),
+                ElementsAre("clip.2.mkv.trashinfo", "clip.3.mkv.trashinfo"));
+    EXPECT_THAT(Entries(trash_ + "/files"), ElementsAre("clip.3.mkv", "clip.mkv"));
 }
 
-// Without HOME and XDG_DATA_HOME the account's home directory holds the trash; the test takes
-// its own entry back out and removes only the directories it made.
-TEST_F(TrashTest, MissingHomeFallsBackToTheAccountHome) {
+TEST_F(TrashTest, RefusesWhatItCannotTrashSafely) {
+    ASSERT_TRUE(MoveToTrash(WriteFile(Work("clip.mkv"), "x")));
+    for (const std::string& path : {Work("missing.mkv"), Work("missing/clip.mkv"), std::string(),
+                                    trash_, trash_ + "/files/clip.mkv", root_.Path() + "/data"}) {
+        EXPECT_FALSE(MoveToTrash(path)) << path;
+    }
+    EXPECT_EQ(ReadFile(trash_ + "/files/clip.mkv"), "x");
+    EXPECT_THAT(Entries(trash_ + "/info"), ElementsAre("clip.mkv.trashinfo"));
+
+    // A trash that is a symbolic link could send the user's files anywhere.
+    fs::create_directories(root_.Path() + "/elsewhere");
+    fs::create_directories(root_.Path() + "/linked");
+    fs::create_directory_symlink(root_.Path() + "/elsewhere", root_.Path() + "/linked/Trash");
+    ScopedEnv linked("XDG_DATA_HOME", root_.Path() + "/linked");
+    EXPECT_FALSE(MoveToTrash(WriteFile(Work("kept.mkv"), "keep me")));
+    EXPECT_EQ(ReadFile(Work("kept.mkv")), "keep me");
+    EXPECT_THAT(Entries(root_.Path() + "/elsewhere"), IsEmpty());
+}
+
+TEST_F(TrashTest, WithoutXdgDataHomeTheHomeHoldsTheTrash) {
+    ScopedEnv unset("XDG_DATA_HOME", std::nullopt);  // read at every call
+    ASSERT_TRUE(MoveToTrash(WriteFile(Work("clip.mkv"), "x")));
+    EXPECT_EQ(ReadFile(root_.Path() + "/home/.local/share/Trash/files/clip.mkv"), "x");
+}
+
+// Without HOME and XDG_DATA_HOME the trash is in the account's home, a shared place: the test
+// takes its entry back out.
+TEST_F(TrashTest, WithoutHomeTheAccountHomeHoldsTheTrash) {
     const passwd* account = ::getpwuid(::geteuid());
     ASSERT_NE(account, nullptr);
-    const std::string home = account->pw_dir;
-    struct stat homeStatus {
-    }, workStatus{};
-    fs::create_directories(Work(""));
-    if (::stat(home.c_str(), &homeStatus) != 0 || ::stat(Work("").c_str(), &workStatus) != 0 ||
-        homeStatus.st_dev != workStatus.st_dev || ::access(home.c_str(), W_OK) != 0) {
-        GTEST_SKIP() << "the account home " << home << " is not a writable directory on the "
-                     << "file system of " << root_.Path();
-    }
-    const std::string trash = home + "/.local/share/Trash";
-    std::vector<std::string> made;
-    for (const auto& directory :
-         {home + "/.local", home + "/.local/share", trash, trash + "/files", trash + "/info"}) {
-        if (!fs::exists(fs::symlink_status(directory))) {
-            made.push_back(directory);
-        }
-    }
-    const std::string name = "lumo-trash-test-" + fs::path(root_.Path()).filename().string();
-    Cleanup cleanup{[&] {
-        boost::system::error_code ignored;
-        fs::remove(trash + "/files/" + name, ignored);
-        fs::remove(trash + "/info/" + name + ".trashinfo", ignored);
-        for (auto it = made.rbegin(); it != made.rend(); ++it) {
-            fs::remove(*it, ignored);  // only when empty
-        }
-    }};
+    const std::string trash = std::string(account->pw_dir) + "/.local/share/Trash";
+    const std::string name = "lumo-test-" + fs::path(root_.Path()).filename().string();
+    const auto clip = WriteFile(Work(name), "account");
     ScopedEnv noData("XDG_DATA_HOME", std::nullopt);
     ScopedEnv noHome("HOME", std::nullopt);
 
-    ASSERT_TRUE(MoveToTrash(MakeFile(Work(name), "account")));
-
-    EXPECT_EQ(ReadFile(trash + "/files/" + name), "account");
-    EXPECT_THAT(ReadFile(trash + "/info/" + name + ".trashinfo"),
-                ::testing::HasSubstr("\nPath=" + Work(name) + "\n"));
+    if (MoveToTrash(clip)) {
+        EXPECT_EQ(ReadFile(trash + "/files/" + name), "account");
+        EXPECT_EQ(InfoOf(name, trash), Info(clip));
+        fs::remove(trash + "/files/" + name);
+        fs::remove(trash + "/info/" + name + ".trashinfo");
+        RemoveIfEmpty(trash);
+    } else {  // a home on another file system, without a trash there
+        EXPECT_EQ(ReadFile(clip), "account");
+    }
 }
 
-// /dev/shm is tmpfs, a file system of its own: its items go to the trash at its top directory.
+// A recording folder on another file system than the home trash: the item goes to the trash at
+// the top of that file system, or stays where it is. It is never copied across.
 TEST_F(TrashTest, ItemOnAnotherFileSystemGoesToItsOwnTrashOrStaysPut) {
     const std::string shm = "/dev/shm";
-    struct stat shmStatus {
-    }, workStatus{};
     fs::create_directories(Work(""));
-    if (::stat(shm.c_str(), &shmStatus) != 0 || ::stat(Work("").c_str(), &workStatus) != 0 ||
-        shmStatus.st_dev == workStatus.st_dev || ::access(shm.c_str(), W_OK) != 0) {
+    if (DeviceOf(shm) == 0 || DeviceOf(shm) == DeviceOf(Work("")) || ::access(shm.c_str(), W_OK)) {
         GTEST_SKIP() << "needs a writable " << shm << " on another file system than "
                      << root_.Path();
     }
     const std::string trash = shm + "/.Trash-" + std::to_string(::geteuid());
-    const bool hadTrash = fs::exists(fs::symlink_status(trash));
-    std::string folder = shm + "/lumo-trash-test-XXXXXX";
+    std::string folder = shm + "/lumo-test-XXXXXX";
     ASSERT_NE(::mkdtemp(folder.data()), nullptr);
     const std::string name = fs::path(folder).filename().string() + ".mkv";
-    Cleanup cleanup{[&] {
-        boost::system::error_code ignored;
-        fs::remove_all(folder, ignored);
-        fs::remove(trash + "/files/" + name, ignored);
-        fs::remove(trash + "/info/" + name + ".trashinfo", ignored);
-        if (!hadTrash) {
-            fs::remove(trash + "/files", ignored);
-            fs::remove(trash + "/info", ignored);
-            fs::remove(trash, ignored);
-        }
-    }};
-    const auto clip = MakeFile(folder + "/" + name, "on tmpfs");
+    const auto clip = WriteFile(folder + "/" + name, "on tmpfs");
 
-    if (!MoveToTrash(clip)) {
+    if (MoveToTrash(clip)) {
+        EXPECT_FALSE(fs::exists(clip));
+        EXPECT_EQ(ReadFile(trash + "/files/" + name), "on tmpfs");
+        // Paths in a trash at the top of a file system are relative to that top.
+        EXPECT_EQ(InfoOf(name, trash), Info(clip.substr(shm.size() + 1)));
+        EXPECT_FALSE(fs::exists(trash_));
+    } else {
         EXPECT_EQ(ReadFile(clip), "on tmpfs");
-        return;
     }
-    EXPECT_FALSE(fs::exists(clip));
-    EXPECT_EQ(ReadFile(trash + "/files/" + name), "on tmpfs");
-    // Paths in a trash at the top of a file system are relative to that top.
-    EXPECT_EQ(Lines(ReadFile(trash + "/info/" + name + ".trashinfo")).at(1),
-              "Path=" + fs::path(folder).filename().string() + "/" + name);
-    EXPECT_FALSE(fs::exists(Trash()));
+    boost::system::error_code ignored;
+    fs::remove_all(folder, ignored);
+    fs::remove(trash + "/files/" + name, ignored);
+    fs::remove(trash + "/info/" + name + ".trashinfo", ignored);
+    RemoveIfEmpty(trash);
+}
+
+TEST(RemoveDirTest, RemovesTheTreeButNeverWhatItsLinksPointTo) {
+    Testing::TempDir root;
+    const auto at = [&](const std::string& name) { return root.Path() + "/" + name; };
+    const auto kept = WriteFile(at("kept/inner/deep.mkv"), "deep");
+    WriteFile(at("project/a/b/c/mic.mkv"), "mic");
+    fs::create_directory_symlink(at("kept"), at("project/to-dir"));
+    fs::create_symlink(kept, at("project/to-file"));
+    fs::create_symlink(at("nowhere"), at("project/dangling"));
+    fs::create_directory_symlink(at("kept"), at("link"));
+    Testing::LogCapture log;
+
+    EXPECT_TRUE(RemoveDir(at("project")));
+    EXPECT_TRUE(RemoveDir(at("link") + "/"));  // the link alone, even with a trailing slash
+    EXPECT_TRUE(RemoveDir(WriteFile(at("clip.mkv"), "x")));
+    EXPECT_THAT(Entries(root.Path()), ElementsAre("kept"));
+    EXPECT_EQ(ReadFile(kept), "deep");
+    EXPECT_THAT(log.Lines(), IsEmpty());
+    for (const std::string& path :
+         {at("missing"), std::string(), at("kept/."), at("kept/inner/..")}) {
+        EXPECT_FALSE(RemoveDir(path)) << path;
+    }
+    EXPECT_EQ(ReadFile(kept), "deep");
 }
 
 }  // namespace
