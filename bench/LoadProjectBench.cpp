@@ -50,17 +50,6 @@ constexpr char kLoadLarge[] = "LoadProject 1GiB";
 constexpr char kProbeOpen[] = "probe+open 1MiB";
 constexpr char kStreamInfo[] = "open+find_stream_info 1MiB";
 
-// The tag a recording made by the application carries: a screen and a microphone.
-std::string RecordingDocument() {
-    Lumoreel::FormatFile::StreamInfo screen;
-    screen.type = MediaType::Video;
-    screen.group = "screen";
-    Lumoreel::FormatFile::StreamInfo mic;
-    mic.type = MediaType::Audio;
-    mic.group = "mic";
-    return Lumoreel::FormatFile::StreamInfoToString({screen, mic});
-}
-
 // A load that quietly fell back to "no metadata" would measure the wrong road.
 void CheckLoadsWithMetadata(const std::string& path) {
     Lumo::ProjectManager manager(std::make_shared<Lumo::LocalFileManager>(), {});
@@ -117,8 +106,8 @@ int main(int argc, char** argv) {
         std::cout << "writing a 1 GiB and a 1 MiB recording under " << scratch.Path() << " ..."
                   << std::endl;
         // Both with 1 MiB frames, so the headers match and only the length differs.
-        Testing::WriteLargeMatroska(large, streams, RecordingDocument(), 1024 * kMiB);
-        Testing::WriteLargeMatroska(small, streams, RecordingDocument(), kMiB);
+        Testing::WriteLargeMatroska(large, streams, Bench::RecordingDocument(), 1024 * kMiB);
+        Testing::WriteLargeMatroska(small, streams, Bench::RecordingDocument(), kMiB);
         CheckLoadsWithMetadata(large);
         CheckLoadsWithMetadata(small);
 

@@ -133,16 +133,6 @@ void MeasureSideBySide(benchmark::State& state, const std::vector<std::string>& 
     state.counters[kFfprobePeak] = benchmark::Counter(ffprobePeak, average);
 }
 
-std::string RecordingDocument() {
-    Lumoreel::FormatFile::StreamInfo screen;
-    screen.type = MediaType::Video;
-    screen.group = "screen";
-    Lumoreel::FormatFile::StreamInfo mic;
-    mic.type = MediaType::Audio;
-    mic.group = "mic";
-    return Lumoreel::FormatFile::StreamInfoToString({screen, mic});
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,7 +149,7 @@ int main(int argc, char** argv) {
         const Bench::ScratchDirectory scratch("info");
         const std::string recording = scratch / "KorvelProject1.mkv";
         Testing::WriteLargeMatroska(recording, {MediaType::Video, MediaType::Audio},
-                                    RecordingDocument(), 1024 * 1024);
+                                    Bench::RecordingDocument(), 1024 * 1024);
         const std::vector<std::string> lumo = {LUMO_TOOL_PATH, "info", recording};
         const std::vector<std::string> ffprobe = {LUMO_FFPROBE_PATH, "-v",           "quiet",
                                                   "-show_streams",   "-show_format", recording};

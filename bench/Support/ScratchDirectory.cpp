@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "App/IPC/LumoIntegration/FormatFile.h"
+
 namespace Vantor::Bench {
 
 namespace {
@@ -70,6 +72,16 @@ void FlushFileSystem(const std::string& path) {
     }
     ::syncfs(fd);
     ::close(fd);
+}
+
+std::string RecordingDocument() {
+    Lumoreel::FormatFile::StreamInfo screen;
+    screen.type = MediaType::Video;
+    screen.group = "screen";
+    Lumoreel::FormatFile::StreamInfo mic;
+    mic.type = MediaType::Audio;
+    mic.group = "mic";
+    return Lumoreel::FormatFile::StreamInfoToString({screen, mic});
 }
 
 }  // namespace Vantor::Bench

@@ -31,4 +31,7 @@ void MakeFileOfSize(const std::string& path, long long size);
 // not land in the next measured fsync.
 void FlushFileSystem(const std::string& path);
 
+// The metadata document of a recording made by the application: a screen and a microphone.
+std::string RecordingDocument();
+
 }  // namespace Vantor::Bench
