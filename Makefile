@@ -10,7 +10,7 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
 .PHONY: all deps configure build test asan-test symbols consumer install check demo bench fuzz \
-        fuzz-smoke format clean
+        fuzz-smoke format clean docs
 
 all: build
 
@@ -44,6 +44,17 @@ consumer: build
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The API reference in $(BUILD_DIR)/docs/html, from a clean folder; any Doxygen warning fails
+# it. The version header is generated at configure time, so it joins the input from there.
+docs: configure
+	@rm -rf $(BUILD_DIR)/docs
+	@{ cat docs/Doxyfile; echo "OUTPUT_DIRECTORY = $(BUILD_DIR)/docs"; \
+	  if [ -f $(BUILD_DIR)/Lib/Project/LumoVersion.h ]; then \
+	    echo "INPUT += $(BUILD_DIR)/Lib/Project/LumoVersion.h"; \
+	    echo "STRIP_FROM_PATH += $(BUILD_DIR)"; \
+	  fi; } | doxygen -
+	@echo "API reference: $(BUILD_DIR)/docs/html/index.html"
 
 check: test asan-test symbols consumer fuzz-smoke
 

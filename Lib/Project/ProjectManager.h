@@ -1,5 +1,8 @@
 #pragma once
 
+/// @file
+/// ProjectManager, the implementation of IProjectManager that an application constructs.
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,29 +16,40 @@
 
 namespace Vantor::Lumo {
 
+/// The project manager: owns the current project, shares the host's file manager with the
+/// media-container projects it makes, and asks a caller-supplied selector which kind of
+/// project CreateProject() makes. Its operations are described at IProjectManager.
+///
+/// Not copyable and not thread-safe; see IProjectManager.
 class LUMO_API ProjectManager : public IProjectManager {
 public:
-    // What the selector asks CreateProject to make; any other value makes nothing.
-    enum class ProjectType : std::int32_t { MediaContainer = 0, Folder = 1 };
+    /// The kind of project the selector asks CreateProject() to make. A selector may return
+    /// any other value, and CreateProject() then makes nothing.
+    enum class ProjectType : std::int32_t {
+        MediaContainer = 0,  ///< A MediaContainerProject: one file named with the extension.
+        Folder = 1           ///< A FolderProject: a directory whose name has no extension.
+    };
 
-    // Throws std::logic_error when `fileManager` is empty. The selector may be empty until
-    // CreateProject needs it.
+    /// Makes a manager without a current project that works through `fileManager` and asks
+    /// `projectTypeSelector` for the kind of each new project. The selector may be empty as
+    /// long as CreateProject() is not called.
+    ///
+    /// @throws std::logic_error "NotNull can not initialized by null" when `fileManager` is
+    ///   empty (a plain exception, without call stack).
     ProjectManager(const std::shared_ptr<IFileManager>& fileManager,
                    const std::function<ProjectType()>& projectTypeSelector);
     ProjectManager(const ProjectManager&) = delete;
     ProjectManager& operator=(const ProjectManager&) = delete;
+    /// Releases the selector, the file manager and the manager's share of the current
+    /// project; a project that callers still hold lives on, and nothing on disk is touched.
     ~ProjectManager() override;
 
     std::vector<std::string> GetVideoProjectExtensions() const override;
     std::vector<std::string> GetImageProjectExtensions() const override;
     bool IsVideoProject(const ioPath& path) const override;
     bool IsImageProject(const ioPath& path) const override;
-    // A fresh, collision-free project of the selected kind in `directory`, made current.
-    // A file-system error becomes IProject::CanNotCreateDirForProjectException(directory).
     void CreateProject(const ioPath& directory, const std::string& name,
                        const std::string& extension) override;
-    // A directory opens as a folder project, anything else as a media container. On failure
-    // no project is current and the exception is rethrown unchanged.
     void LoadProject(const ioPath& path) override;
     bool RemoveCurrentProject(RemoveType type) override;
     std::shared_ptr<IProject> GetCurrentProject() const override;
