@@ -54,8 +54,8 @@ public:
         /// Picture-in-picture position, opaque text passed on from the metadata document;
         /// empty for a stream just added and for a container without a usable document.
         std::string pip_position;
-        /// Picture-in-picture scale from the metadata document; 0.0 for a stream just added,
-        /// 0.2 for a container without a usable document.
+        /// Picture-in-picture scale from the metadata document (0.2 where it gives none); 0.0
+        /// for a stream just added, 0.2 for a container without a usable document.
         double pip_scale = 0.0;
     };
 

@@ -64,11 +64,13 @@ public:
     ///   `Vantor::Lumo::ProjectManager::CreateProject: ` and Boost's diagnostic text, and the
     ///   manager is left without a current project.
     /// @throws std::bad_function_call when the selector is empty; the directory step has run.
-    /// @throws std::regex_error or a Boost.Format error (`boost::io::format_error`) when `name`
-    ///   or `extension` is not valid as a pattern or template; see GenerateProjectPath().
-    /// @throws IProject::ProjectAlreadyExistsException, IProject::CanNotCreateProjectFileException,
-    ///   IProject::CanNotCreateDirForProjectException from MediaContainerProject::CreateProject(),
-    ///   and `std::logic_error` from FolderProject::CreateProject().
+    /// @throws std::regex_error when `name` is not valid as a regular expression; see
+    ///   GenerateProjectPath().
+    /// @throws boost::io::format_error (through `boost::wrapexcept`) for a `%` directive in
+    ///   `name` or `extension`; see GenerateProjectPath().
+    /// @throws IProject::Exception, one of the three typed kinds, from
+    ///   MediaContainerProject::CreateProject().
+    /// @throws std::logic_error from FolderProject::CreateProject().
     ///
     /// Every exception but the file-system one reaches the caller unchanged, and the current
     /// project then stays as it was.
