@@ -17,11 +17,11 @@ inline constexpr const char* kVantorSpecificMetadataTag = "VANTOR_SPECIFIC_METAD
 
 // Opens `path` and reads its header only: the cost does not grow with the file's size
 // (header-less formats, such as raw elementary streams, are the exception: they are probed
-// for their streams within FFmpeg's default limits). For the extensions of containers whose
-// demuxer checks the file's signature (Matroska, MP4/QuickTime, AVI, Ogg, NUT) that demuxer
-// is named and probing skipped, provided the file's first bytes carry its signature; any
-// other file, or one whose content belies its extension, is probed. Anything but a regular
-// file (a FIFO, a device, a directory) is refused before a byte of it is read.
+// for their streams within FFmpeg's default limits). A file that starts with the signature of
+// a container whose demuxer checks it (Matroska, MP4/QuickTime, AVI, Ogg, NUT) is opened with
+// that demuxer and probing skipped, whatever its extension says; any other file, or one whose
+// header that demuxer can not read, is probed. Anything but a regular file (a FIFO, a device,
+// a directory) is refused before a byte of it is read.
 //
 // The reader reports the streams in container order with their media types, the duration in
 // microseconds (0 when the container does not tell) and the tag VANTOR_SPECIFIC_METADATA,

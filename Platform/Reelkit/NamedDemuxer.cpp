@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -55,21 +56,24 @@ bool IsIsoMedia(const unsigned char* head, std::size_t size) {
                        [&](const char* box) { return StartsWith(head, size, box, 4); });
 }
 
+struct Known {
+    const char* name;
+    SignatureCheck signature;
+};
+
 // Demuxers that check their container's signature, so that content of another kind fails to
 // open with them. Others (tty for ".txt", raw streams, ...) accept any bytes and would hide a
 // real container behind a misleading name.
+constexpr Known kKnown[] = {{"matroska,webm", &IsMatroska},
+                            {"mov,mp4,m4a,3gp,3g2,mj2", &IsIsoMedia},
+                            {"avi", &IsAvi},
+                            {"ogg", &IsOgg},
+                            {"nut", &IsNut}};
+
 SignatureCheck SignatureOf(const AVInputFormat& demuxer) {
-    static const struct {
-        const char* name;
-        SignatureCheck check;
-    } kKnown[] = {{"matroska,webm", &IsMatroska},
-                  {"mov,mp4,m4a,3gp,3g2,mj2", &IsIsoMedia},
-                  {"avi", &IsAvi},
-                  {"ogg", &IsOgg},
-                  {"nut", &IsNut}};
-    for (const auto& known : kKnown) {
+    for (const Known& known : kKnown) {
         if (std::strcmp(demuxer.name, known.name) == 0) {
-            return known.check;
+            return known.signature;
         }
     }
     return nullptr;
@@ -115,6 +119,21 @@ const std::unordered_map<std::string, Named>& DemuxersByExtension() {
     return table;
 }
 
+// Every demuxer of kKnown that this FFmpeg has; no two signatures overlap.
+const std::vector<Named>& KnownDemuxers() {
+    static const auto table = [] {
+        std::vector<Named> demuxers;
+        void* cursor = nullptr;
+        while (const AVInputFormat* demuxer = av_demuxer_iterate(&cursor)) {
+            if (const SignatureCheck signature = SignatureOf(*demuxer)) {
+                demuxers.push_back(Named{demuxer, signature});
+            }
+        }
+        return demuxers;
+    }();
+    return table;
+}
+
 const Named* Lookup(const ioPath& path) {
     const std::string extension = path.extension().utf8string();
     if (extension.size() < 2) {
@@ -129,7 +148,16 @@ const Named* Lookup(const ioPath& path) {
 
 const AVInputFormat* NamedDemuxer(const ioPath& path, const unsigned char* head, std::size_t size) {
     const Named* named = Lookup(path);
-    return named && named->signature(head, size) ? named->demuxer : nullptr;
+    if (named && named->signature(head, size)) {
+        return named->demuxer;
+    }
+    // Misnamed, or named for no container: the signature alone tells which it is.
+    for (const Named& known : KnownDemuxers()) {
+        if (known.signature(head, size)) {
+            return known.demuxer;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace Vantor::Proc
