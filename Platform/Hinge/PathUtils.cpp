@@ -99,19 +99,23 @@ std::int64_t ScanDirectory(int fd, std::vector<std::string>& subdirectories) {
 }
 
 // One directory on the way down from the root: its name in its parent, the subdirectories
-// still to visit, and its descriptor while the walk holds one.
+// still to visit, its descriptor while the walk holds one, and, once that was given up, which
+// directory it was.
 struct Level {
     std::string name;
     std::vector<std::string> pendingSubdirectories;
     UniqueFd fd;
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
 // Depth-first walk in which every directory is opened by its own name relative to its parent's
 // descriptor: no path is ever resolved in full, so depth costs nothing, and no link is followed.
 // The descriptors held are the root's and those of the deepest levels, contiguous below the
-// current one. A level whose descriptor was given up is reopened name by name from the deepest
-// ancestor still held, and only when it has subdirectories left to visit, which keeps a chain of
-// any depth at about depth^2 / kMaxHeldDirectories opens.
+// current one. A level whose descriptor was given up is opened again only when it still has
+// subdirectories to visit: as ".." of its child when that is still the same directory (one open
+// per level, so a chain of any depth costs a constant per folder), else name by name from the
+// deepest ancestor still held.
 class TreeWalk {
 public:
     explicit TreeWalk(UniqueFd root) {
@@ -123,8 +127,13 @@ public:
         while (!levels_.empty()) {
             Level& current = levels_.back();
             if (current.pendingSubdirectories.empty()) {
-                Drop(levels_.size() - 1);
+                const std::size_t depth = levels_.size() - 1;
+                UniqueFd parent = ParentIfNeeded(depth);
+                Drop(depth);
                 levels_.pop_back();
+                if (parent.get() >= 0) {
+                    Hold(depth - 1, std::move(parent));
+                }
                 continue;
             }
             std::string name = std::move(current.pendingSubdirectories.back());
@@ -145,6 +154,25 @@ public:
     }
 
 private:
+    // The parent of level `depth` through "..", when the parent's descriptor was given up, it has
+    // subdirectories left and ".." is still the directory it was; otherwise none.
+    UniqueFd ParentIfNeeded(std::size_t depth) const {
+        if (depth == 0 || levels_[depth].fd.get() < 0) {
+            return UniqueFd();
+        }
+        const Level& parent = levels_[depth - 1];
+        if (parent.fd.get() >= 0 || parent.pendingSubdirectories.empty()) {
+            return UniqueFd();
+        }
+        UniqueFd up(::openat(levels_[depth].fd.get(), "..", kDirectoryOpenFlags));
+        struct stat status {};
+        if (up.get() < 0 || ::fstat(up.get(), &status) != 0 || status.st_dev != parent.device ||
+            status.st_ino != parent.inode) {
+            return UniqueFd();  // moved meanwhile: Reopen finds it by name, or skips it
+        }
+        return up;
+    }
+
     // Makes sure level `depth` holds its descriptor; false when it can not be opened again.
     bool Reopen(std::size_t depth) {
         if (levels_[depth].fd.get() >= 0) {
@@ -174,7 +202,13 @@ private:
         levels_[depth].fd = std::move(fd);
         ++held_;
         if (held_ + 1 > kMaxHeldDirectories) {
-            levels_[shallowestHeld_].fd = UniqueFd();
+            Level& evicted = levels_[shallowestHeld_];
+            struct stat status {};
+            if (::fstat(evicted.fd.get(), &status) == 0) {
+                evicted.device = status.st_dev;
+                evicted.inode = status.st_ino;
+            }
+            evicted.fd = UniqueFd();
             ++shallowestHeld_;
             --held_;
         }
