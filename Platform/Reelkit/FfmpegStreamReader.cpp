@@ -11,10 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <boost/throw_exception.hpp>
 
 extern "C" {
@@ -26,6 +22,7 @@ extern "C" {
 }
 
 #include "Platform/Plinth/RefCountable.h"
+#include "Platform/Reelkit/FileInput.h"
 #include "Platform/Reelkit/NamedDemuxer.h"
 
 namespace Vantor::Proc {
@@ -105,14 +102,6 @@ struct CloseFormatContext {
 };
 using FormatContextPtr = std::unique_ptr<AVFormatContext, CloseFormatContext>;
 
-std::string FfmpegErrorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(error, text, sizeof text) < 0 || text[0] == '\0') {
-        return "FFmpeg error " + std::to_string(error);
-    }
-    return text;
-}
-
 std::string OpenFailure(const std::string& location, const std::string& reason) {
     return "can not open media file '" + location + "': " + reason;
 }
@@ -120,111 +109,6 @@ std::string OpenFailure(const std::string& location, const std::string& reason) 
 std::string OpenFailure(const std::string& location, int error) {
     return OpenFailure(location, FfmpegErrorText(error));
 }
-
-constexpr char kNotRegular[] = "not a regular file";
-
-// The file, read by FFmpeg through callbacks on a plain descriptor. FFmpeg's own "file:"
-// protocol costs a URL layer and three more system calls per open, which together weigh as
-// much as reading a Matroska header; the callbacks behave as that protocol does.
-class FileInput {
-public:
-    // Null with `failure` set to the caller's message when the file can not be opened.
-    static std::unique_ptr<FileInput> Open(const std::string& location, std::string& failure) {
-        // A FIFO or a device would block the first read, or the open itself, for ever. The
-        // stat spares such a file even the open; the fstat of what was opened decides, in case
-        // the path changed in between, and O_NONBLOCK keeps the open of a FIFO from waiting
-        // for a writer (a regular file ignores the flag).
-        struct stat status {};
-        if (::stat(location.c_str(), &status) != 0) {
-            failure = OpenFailure(location, AVERROR(errno));
-            return nullptr;
-        }
-        if (!S_ISREG(status.st_mode)) {
-            failure = OpenFailure(location, kNotRegular);
-            return nullptr;
-        }
-        const int fd = ::open(location.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            failure = OpenFailure(location, AVERROR(errno));
-            return nullptr;
-        }
-        std::unique_ptr<FileInput> input(new FileInput(fd));
-        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-            failure = OpenFailure(location, kNotRegular);
-            return nullptr;
-        }
-        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-        if (buffer) {
-            input->io_ =
-                avio_alloc_context(buffer, kBufferSize, 0, input.get(), &Read, nullptr, &Seek);
-        }
-        if (!input->io_) {
-            av_free(buffer);
-            failure = OpenFailure(location, AVERROR(ENOMEM));
-            return nullptr;
-        }
-        return input;
-    }
-
-    ~FileInput() {
-        if (io_) {
-            av_freep(&io_->buffer);  // FFmpeg may have replaced the one given to it
-            avio_context_free(&io_);
-        }
-        ::close(fd_);
-    }
-    FileInput(const FileInput&) = delete;
-    FileInput& operator=(const FileInput&) = delete;
-
-    AVIOContext* Get() const { return io_; }
-
-    // Up to `size` bytes from the start of the file, leaving the read position alone; fewer
-    // when the file is shorter or unreadable.
-    std::size_t Head(unsigned char* bytes, std::size_t size) const {
-        ssize_t got;
-        do {
-            got = ::pread(fd_, bytes, size, 0);
-        } while (got < 0 && errno == EINTR);
-        return got < 0 ? 0 : static_cast<std::size_t>(got);
-    }
-
-private:
-    static constexpr int kBufferSize = 32768;  // FFmpeg's own buffer for files
-
-    explicit FileInput(int fd) : fd_(fd) {}
-
-    static int Read(void* opaque, std::uint8_t* buffer, int size) {
-        const int fd = static_cast<FileInput*>(opaque)->fd_;
-        for (;;) {
-            const ssize_t got = ::read(fd, buffer, static_cast<std::size_t>(size));
-            if (got > 0) {
-                return static_cast<int>(got);
-            }
-            if (got == 0) {
-                return AVERROR_EOF;
-            }
-            if (errno != EINTR) {
-                return AVERROR(errno);
-            }
-        }
-    }
-
-    static std::int64_t Seek(void* opaque, std::int64_t offset, int whence) {
-        const int fd = static_cast<FileInput*>(opaque)->fd_;
-        if (whence == AVSEEK_SIZE) {
-            struct stat status {};
-            if (::fstat(fd, &status) != 0) {
-                return AVERROR(errno);
-            }
-            return status.st_size;
-        }
-        const off_t position = ::lseek(fd, offset, whence & ~AVSEEK_FORCE);
-        return position < 0 ? AVERROR(errno) : position;
-    }
-
-    int fd_;
-    AVIOContext* io_ = nullptr;
-};
 
 // One attempt to read the header from `io` with `demuxer`, or with probing when it is null.
 FormatContextPtr OpenDemuxer(const std::string& location, AVIOContext* io,
@@ -323,10 +207,10 @@ boost::intrusive_ptr<IStreamReader> CopyHeader(const ioPath& path, const AVForma
 boost::intrusive_ptr<IStreamReader> CreateFfmpegStreamReader(const ioPath& path) {
     const std::string location = path.utf8string();
 
-    std::string failure;
-    std::unique_ptr<FileInput> input = FileInput::Open(location, failure);
+    std::string reason;
+    std::unique_ptr<FileInput> input = FileInput::Open(location, reason);
     if (!input) {
-        BOOST_THROW_EXCEPTION(std::runtime_error(failure));
+        BOOST_THROW_EXCEPTION(std::runtime_error(OpenFailure(location, reason)));
     }
 
     int error = 0;
@@ -335,27 +219,31 @@ boost::intrusive_ptr<IStreamReader> CreateFfmpegStreamReader(const ioPath& path)
     const std::size_t headBytes = input->Head(head, sizeof head);
     if (const AVInputFormat* named = NamedDemuxer(path, head, headBytes)) {
         context = OpenDemuxer(location, input->Get(), named, error);
-        if (!context) {
+        if (!context && !input->Exhausted()) {
             // A damaged header; probing gets the last word, from the start on a fresh handle,
             // since the failed demuxer may have left the old one at EOF or in error.
-            input = FileInput::Open(location, failure);
+            input = FileInput::Open(location, reason);
             if (!input) {
-                BOOST_THROW_EXCEPTION(std::runtime_error(failure));
+                BOOST_THROW_EXCEPTION(std::runtime_error(OpenFailure(location, reason)));
             }
         }
     }
-    if (!context) {
+    if (!context && !input->Exhausted()) {
         context = OpenDemuxer(location, input->Get(), nullptr, error);
     }
     if (!context) {
-        BOOST_THROW_EXCEPTION(std::runtime_error(OpenFailure(location, error)));
+        BOOST_THROW_EXCEPTION(std::runtime_error(
+            input->Exhausted() ? OpenFailure(location, FileInput::kExhaustedReason)
+                               : OpenFailure(location, error)));
     }
 
     // Only formats without a header need packets read to learn their streams.
     if (context->ctx_flags & AVFMTCTX_NOHEADER) {
         error = avformat_find_stream_info(context.get(), nullptr);
         if (error < 0) {
-            BOOST_THROW_EXCEPTION(std::runtime_error(OpenFailure(location, error)));
+            BOOST_THROW_EXCEPTION(std::runtime_error(
+                input->Exhausted() ? OpenFailure(location, FileInput::kExhaustedReason)
+                                   : OpenFailure(location, error)));
         }
     }
 

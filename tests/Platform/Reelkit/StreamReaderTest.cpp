@@ -12,6 +12,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -121,6 +122,19 @@ private:
     bool finished_ = false;
     std::thread thread_;
 };
+
+// Bytes this process has read from files so far.
+std::int64_t BytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::int64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return -1;
+}
 
 // Runs the ffmpeg program with `args`; true when it succeeded.
 bool RunFfmpeg(std::vector<std::string> args) {
@@ -251,6 +265,34 @@ TEST_F(StreamReaderTest, WhatIsNotARegularFileIsRefusedBeforeItIsRead) {
     }
     ::close(writer);
     EXPECT_THAT(log.Lines(), IsEmpty());
+}
+
+TEST_F(StreamReaderTest, AnOpenReadsABoundedAmountWhateverTheFileIsCalled) {
+    constexpr std::int64_t kMiB = 1024 * 1024;
+    const std::string large = dir_.Path() + "/large.mkv";
+    Testing::WriteLargeMatroska(large, {kVideo}, kDocument, 48 * kMiB);
+    for (const char* name : {"large.nut", "large.avi", "large.mp4", "large.ogg"}) {
+        const std::string misnamed = dir_.Path() + "/" + name;
+        ASSERT_EQ(::link(large.c_str(), misnamed.c_str()), 0);
+        const std::int64_t before = BytesRead();
+        const auto reader = CreateStreamReader(misnamed);
+        EXPECT_LT(BytesRead() - before, kMiB) << name;  // the header, not the file
+        EXPECT_EQ(reader->GetFormatFile()->GetVantorSpecificMetadata(), kDocument) << name;
+    }
+
+    // A Matroska signature before 48 MiB of noise: the demuxer would search it all.
+    std::string noise(kMiB, '\0');
+    std::mt19937 random(11);
+    std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
+    std::ofstream damaged(dir_.Path() + "/damaged.mkv", std::ios::binary);
+    damaged << Testing::ReadFile(large).substr(0, 64);
+    for (int i = 0; i < 48; ++i) {
+        damaged << noise;
+    }
+    damaged.close();
+    const std::int64_t before = BytesRead();
+    EXPECT_THROW(CreateStreamReader(dir_.Path() + "/damaged.mkv"), std::runtime_error);
+    EXPECT_LT(BytesRead() - before, 20 * kMiB);
 }
 
 TEST_F(StreamReaderTest, OggTakesTheDocumentFromTheFirstStreamThatCarriesIt) {
