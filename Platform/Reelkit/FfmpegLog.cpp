@@ -38,14 +38,15 @@ struct PendingLine {
     int printPrefix = 1;  // FFmpeg's flag: the next piece starts a line and gets the prefix
 };
 
-void ToGlog(void* context, int level, const char* format, va_list arguments) {
+void ToGlog(void* context, int taggedLevel, const char* format, va_list arguments) {
+    const int level = taggedLevel & 0xff;  // the bits above are a colour hint
     if (level > av_log_get_level()) {
         return;
     }
     try {
         thread_local PendingLine pending;
         char piece[1024];
-        av_log_format_line2(context, level, format, arguments, piece, sizeof piece,
+        av_log_format_line2(context, taggedLevel, format, arguments, piece, sizeof piece,
                             &pending.printPrefix);
         if (pending.text.empty()) {
             pending.level = level;

@@ -20,8 +20,9 @@ inline constexpr const char* kVantorSpecificMetadataTag = "VANTOR_SPECIFIC_METAD
 // for their streams within FFmpeg's default limits). A file that starts with the signature of
 // a container whose demuxer checks it (Matroska, MP4/QuickTime, AVI, Ogg, NUT) is opened with
 // that demuxer and probing skipped, whatever its extension says; any other file, or one whose
-// header that demuxer can not read, is probed. Anything but a regular file (a FIFO, a device,
-// a directory) is refused before a byte of it is read.
+// header that demuxer can not read, is probed. FFmpeg is given at most the first 16 MiB of a
+// file, so a damaged header is never searched to the file's end. Anything but a regular file
+// (a FIFO, a device, a directory) is refused before a byte of it is read.
 //
 // The reader reports the streams in container order with their media types, the duration in
 // microseconds (0 when the container does not tell) and the tag VANTOR_SPECIFIC_METADATA,
@@ -31,8 +32,9 @@ inline constexpr const char* kVantorSpecificMetadataTag = "VANTOR_SPECIFIC_METAD
 // Leaves FFmpeg's log callback and level alone: FFmpeg's lines about a bad file go wherever the
 // host sends them (see RouteFfmpegLogToGlog).
 //
-// Throws std::runtime_error naming the path and the reason ("not a regular file", or FFmpeg's)
-// when the file is missing, unreadable, not a regular file, or not a container FFmpeg can read.
+// Throws std::runtime_error naming the path and the reason ("not a regular file", "no header
+// within its first 16 MiB", or FFmpeg's) when the file is missing, unreadable, not a regular
+// file, or not a container FFmpeg can read.
 boost::intrusive_ptr<IStreamReader> CreateFfmpegStreamReader(const ioPath& path);
 
 }  // namespace Vantor::Proc

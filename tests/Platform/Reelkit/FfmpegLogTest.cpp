@@ -57,7 +57,7 @@ TEST_F(FfmpegLogTest, LinesAreAssembledFromPiecesAndLoggedAtTheirSeverity) {
     av_log(nullptr, AV_LOG_ERROR, "header %s", "damaged");
     av_log(nullptr, AV_LOG_ERROR, " at byte %d\n", 42);
     av_log(nullptr, AV_LOG_FATAL, "cannot go on\r\n");
-    av_log(nullptr, AV_LOG_WARNING, "low score\n");
+    av_log(nullptr, AV_LOG_WARNING | AV_LOG_C(134), "low score\n");
     av_log(nullptr, AV_LOG_INFO, "stream 0\n");
     av_log(nullptr, AV_LOG_VERBOSE, "above the level: dropped\n");
     av_log(nullptr, AV_LOG_INFO, "\n");
