@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -19,8 +20,7 @@ namespace Vantor::Util {
 
 namespace {
 
-// Directories below this depth are reached by a path relative to the deepest held ancestor,
-// so that a very deep tree cannot exhaust the process's file descriptors.
+// The walk holds at most this many directory descriptors, however deep the tree.
 constexpr std::size_t kMaxHeldDirectories = 64;
 
 constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -43,6 +43,17 @@ public:
 private:
     int fd_;
 };
+
+// Sizes add up to at most the largest total there is: sparse files can claim any size, and a
+// signed overflow would be undefined.
+std::int64_t SaturatingAdd(std::int64_t total, std::int64_t size) {
+    if (size <= 0) {
+        return total;
+    }
+    return total > std::numeric_limits<std::int64_t>::max() - size
+               ? std::numeric_limits<std::int64_t>::max()
+               : total + size;
+}
 
 bool IsDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -78,7 +89,7 @@ std::int64_t ScanDirectory(int fd, std::vector<std::string>& subdirectories) {
             continue;
         }
         if (S_ISREG(status.st_mode)) {
-            bytes += status.st_size;
+            bytes = SaturatingAdd(bytes, status.st_size);
         } else if (S_ISDIR(status.st_mode)) {
             subdirectories.emplace_back(entry->d_name);
         }
@@ -87,47 +98,134 @@ std::int64_t ScanDirectory(int fd, std::vector<std::string>& subdirectories) {
     return bytes;
 }
 
+// One directory on the way down from the root: its name in its parent, the subdirectories
+// still to visit, its descriptor while the walk holds one, and, once that was given up, which
+// directory it was.
 struct Level {
-    UniqueFd fd;  // -1 once the level is too deep to keep open
     std::string name;
     std::vector<std::string> pendingSubdirectories;
+    UniqueFd fd;
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
-// Depth-first walk that opens every directory relative to an ancestor it holds open, so no
-// path is resolved from the root again and no link is ever followed.
-std::int64_t DirectoryTreeSize(UniqueFd root) {
-    std::vector<Level> levels;
-    levels.push_back(Level{std::move(root), {}, {}});
-    std::int64_t bytes = ScanDirectory(levels.back().fd.get(), levels.back().pendingSubdirectories);
-
-    while (!levels.empty()) {
-        Level& current = levels.back();
-        if (current.pendingSubdirectories.empty()) {
-            levels.pop_back();
-            continue;
-        }
-        std::string name = std::move(current.pendingSubdirectories.back());
-        current.pendingSubdirectories.pop_back();
-
-        std::size_t anchor = levels.size() - 1;
-        std::string relative = name;
-        while (levels[anchor].fd.get() < 0) {
-            relative = levels[anchor].name + '/' + relative;
-            --anchor;
-        }
-        UniqueFd fd(::openat(levels[anchor].fd.get(), relative.c_str(), kDirectoryOpenFlags));
-        if (fd.get() < 0) {
-            continue;  // unreadable or gone since it was listed: skipped
-        }
-        Level next{UniqueFd(), std::move(name), {}};
-        bytes += ScanDirectory(fd.get(), next.pendingSubdirectories);
-        if (levels.size() < kMaxHeldDirectories) {
-            next.fd = std::move(fd);
-        }
-        levels.push_back(std::move(next));
+// Depth-first walk in which every directory is opened by its own name relative to its parent's
+// descriptor: no path is ever resolved in full, so depth costs nothing, and no link is followed.
+// The descriptors held are the root's and those of the deepest levels, contiguous below the
+// current one. A level whose descriptor was given up is opened again only when it still has
+// subdirectories to visit: as ".." of its child when that is still the same directory (one open
+// per level, so a chain of any depth costs a constant per folder), else name by name from the
+// deepest ancestor still held.
+class TreeWalk {
+public:
+    explicit TreeWalk(UniqueFd root) {
+        levels_.push_back(Level{{}, {}, std::move(root)});
+        bytes_ = ScanDirectory(levels_.back().fd.get(), levels_.back().pendingSubdirectories);
     }
-    return bytes;
-}
+
+    std::int64_t Total() {
+        while (!levels_.empty()) {
+            Level& current = levels_.back();
+            if (current.pendingSubdirectories.empty()) {
+                const std::size_t depth = levels_.size() - 1;
+                UniqueFd parent = ParentIfNeeded(depth);
+                Drop(depth);
+                levels_.pop_back();
+                if (parent.get() >= 0) {
+                    Hold(depth - 1, std::move(parent));
+                }
+                continue;
+            }
+            std::string name = std::move(current.pendingSubdirectories.back());
+            current.pendingSubdirectories.pop_back();
+            if (!Reopen(levels_.size() - 1)) {
+                continue;  // the parent went away or became unreadable: its subtree is skipped
+            }
+            UniqueFd fd(::openat(levels_.back().fd.get(), name.c_str(), kDirectoryOpenFlags));
+            if (fd.get() < 0) {
+                continue;  // unreadable or gone since it was listed: skipped
+            }
+            Level next{std::move(name), {}, UniqueFd()};
+            bytes_ = SaturatingAdd(bytes_, ScanDirectory(fd.get(), next.pendingSubdirectories));
+            levels_.push_back(std::move(next));
+            Hold(levels_.size() - 1, std::move(fd));
+        }
+        return bytes_;
+    }
+
+private:
+    // The parent of level `depth` through "..", when the parent's descriptor was given up, it has
+    // subdirectories left and ".." is still the directory it was; otherwise none.
+    UniqueFd ParentIfNeeded(std::size_t depth) const {
+        if (depth == 0 || levels_[depth].fd.get() < 0) {
+            return UniqueFd();
+        }
+        const Level& parent = levels_[depth - 1];
+        if (parent.fd.get() >= 0 || parent.pendingSubdirectories.empty()) {
+            return UniqueFd();
+        }
+        UniqueFd up(::openat(levels_[depth].fd.get(), "..", kDirectoryOpenFlags));
+        struct stat status {};
+        if (up.get() < 0 || ::fstat(up.get(), &status) != 0 || status.st_dev != parent.device ||
+            status.st_ino != parent.inode) {
+            return UniqueFd();  // moved meanwhile: Reopen finds it by name, or skips it
+        }
+        return up;
+    }
+
+    // Makes sure level `depth` holds its descriptor; false when it can not be opened again.
+    bool Reopen(std::size_t depth) {
+        if (levels_[depth].fd.get() >= 0) {
+            return true;
+        }
+        std::size_t anchor = depth;
+        while (levels_[anchor].fd.get() < 0) {
+            --anchor;  // the root is always held
+        }
+        for (std::size_t level = anchor + 1; level <= depth; ++level) {
+            UniqueFd fd(::openat(levels_[level - 1].fd.get(), levels_[level].name.c_str(),
+                                 kDirectoryOpenFlags));
+            if (fd.get() < 0) {
+                return false;
+            }
+            Hold(level, std::move(fd));
+        }
+        return true;
+    }
+
+    // Gives level `depth` its descriptor, giving up the shallowest other one when too many are
+    // held. The held levels below the root stay one contiguous run ending at the deepest.
+    void Hold(std::size_t depth, UniqueFd fd) {
+        if (held_ == 0) {
+            shallowestHeld_ = depth;
+        }
+        levels_[depth].fd = std::move(fd);
+        ++held_;
+        if (held_ + 1 > kMaxHeldDirectories) {
+            Level& evicted = levels_[shallowestHeld_];
+            struct stat status {};
+            if (::fstat(evicted.fd.get(), &status) == 0) {
+                evicted.device = status.st_dev;
+                evicted.inode = status.st_ino;
+            }
+            evicted.fd = UniqueFd();
+            ++shallowestHeld_;
+            --held_;
+        }
+    }
+
+    void Drop(std::size_t depth) {
+        if (depth > 0 && levels_[depth].fd.get() >= 0) {
+            levels_[depth].fd = UniqueFd();
+            --held_;
+        }
+    }
+
+    std::vector<Level> levels_;
+    std::size_t held_ = 0;  // descriptors held below the root
+    std::size_t shallowestHeld_ = 1;
+    std::int64_t bytes_ = 0;
+};
 
 }  // namespace
 
@@ -145,7 +243,7 @@ std::int64_t GetPathSize(const ioPath& path) {
             return 0;
         }
         UniqueFd root(::open(native.c_str(), kDirectoryOpenFlags));
-        return root.get() < 0 ? 0 : DirectoryTreeSize(std::move(root));
+        return root.get() < 0 ? 0 : TreeWalk(std::move(root)).Total();
     } catch (const std::exception& error) {
         // Only allocation can fail here; building the path text again could fail the same way.
         LOG(ERROR) << "GetPathSize: " << error.what();

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "Platform/Reelkit/FfmpegLog.h"
 #include "tools/lumo/Commands.h"
 #include "tools/lumo/Errors.h"
 
@@ -29,6 +30,7 @@ void SetUpLogging(const char* program, bool verbose) {
     FLAGS_minloglevel = verbose ? google::GLOG_INFO : google::GLOG_FATAL;
     FLAGS_stderrthreshold = google::GLOG_FATAL;
     av_log_set_level(verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
+    Vantor::Proc::RouteFfmpegLogToGlog();
 }
 
 }  // namespace

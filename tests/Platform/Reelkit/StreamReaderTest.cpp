@@ -1,14 +1,36 @@
 #include "Platform/Reelkit/StreamReader.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <boost/filesystem.hpp>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "Lib/Project/ProjectManager.h"
+#include "Platform/Host/LocalFileManager.h"
 #include "tests/Support/LogCapture.h"
 #include "tests/Support/MediaFixture.h"
 #include "tests/Support/TempDir.h"
+
+extern char** environ;
 
 namespace Vantor::Lumo {
 namespace {
@@ -30,6 +52,104 @@ std::vector<MediaType> TypesOf(const Proc::IStreamReader& reader) {
     return types;
 }
 
+// Stands for a host that owns FFmpeg's log: its own callback and level for as long as it lives,
+// FFmpeg's defaults again afterwards.
+class HostFfmpegLog {
+public:
+    static constexpr int kLevel = AV_LOG_DEBUG + 8;  // no level FFmpeg itself would pick
+
+    HostFfmpegLog() : previousLevel_(av_log_get_level()) {
+        Lines().clear();
+        av_log_set_callback(&Collect);
+        av_log_set_level(kLevel);
+    }
+    ~HostFfmpegLog() {
+        av_log_set_callback(&av_log_default_callback);
+        av_log_set_level(previousLevel_);
+    }
+    HostFfmpegLog(const HostFfmpegLog&) = delete;
+    HostFfmpegLog& operator=(const HostFfmpegLog&) = delete;
+
+    static std::vector<std::string> Taken() {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        return Lines();
+    }
+
+private:
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<std::string>& Lines() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+    static void Collect(void*, int, const char* format, va_list arguments) {
+        char text[1024];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        const std::lock_guard<std::mutex> lock(Mutex());
+        Lines().emplace_back(text);
+    }
+
+    int previousLevel_;
+};
+
+// Aborts the test program if it is still alive after a minute: a call that blocks for ever
+// then fails the suite instead of stalling it. Not a timing check.
+class Watchdog {
+public:
+    explicit Watchdog(std::string what)
+        : what_(std::move(what)), thread_([this] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!done_.wait_for(lock, std::chrono::minutes(1), [this] { return finished_; })) {
+                  std::fprintf(stderr, "hung: %s\n", what_.c_str());
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_one();
+        thread_.join();
+    }
+
+private:
+    std::string what_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+// Bytes this process has read from files so far.
+std::int64_t BytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::int64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return -1;
+}
+
+// Runs the ffmpeg program with `args`; true when it succeeded.
+bool RunFfmpeg(std::vector<std::string> args) {
+    args.insert(args.begin(), {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"});
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int status = 0;
+    return posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) == 0 &&
+           ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 class StreamReaderTest : public Test {
 protected:
     std::string Recording(const std::string& name, const std::vector<MediaType>& streams,
@@ -38,13 +158,15 @@ protected:
         return dir_.Path() + "/" + name;
     }
     Testing::TempDir dir_;
+    HostFfmpegLog host_;
 };
 
 TEST_F(StreamReaderTest, ReadsStreamsTagAndDurationQuietly) {
     Testing::LogCapture log;
     // Names that could be taken for a protocol, or whose extension does not tell the format.
-    for (const std::string name : {"with space 'q' \xc3\xbc.mkv", "http:x.mkv", "UPPER.MKV",
-                                   "matroska-inside.mp4", "no-extension"}) {
+    for (const std::string name :
+         {"with space 'q' \xc3\xbc.mkv", "http:x.mkv", "UPPER.MKV", "matroska-inside.mp4",
+          "matroska-inside.nut", "matroska-inside.ogg", "matroska-inside.avi", "no-extension"}) {
         const auto reader = CreateStreamReader(Recording(name, {kVideo, kAudio}, kDocument));
         EXPECT_THAT(TypesOf(*reader), ElementsAre(kVideo, kAudio)) << name;
         EXPECT_EQ(reader->GetFormatFile()->GetVantorSpecificMetadata(), kDocument) << name;
@@ -72,7 +194,7 @@ TEST_F(StreamReaderTest, ReadsStreamsTagAndDurationQuietly) {
     EXPECT_EQ(absent->GetVantorSpecificMetadata() + empty->GetVantorSpecificMetadata(), "");
 }
 
-TEST_F(StreamReaderTest, WhatIsNotMediaThrowsNamingThePathAndStaysQuiet) {
+TEST_F(StreamReaderTest, WhatIsNotMediaThrowsNamingThePathAndLogsNothing) {
     std::mt19937 random(7);
     std::string noise(64 * 1024, '\0');
     std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
@@ -80,7 +202,6 @@ TEST_F(StreamReaderTest, WhatIsNotMediaThrowsNamingThePathAndStaysQuiet) {
     Testing::WriteFile(dir_.Path() + "/empty.mkv", "");
     boost::filesystem::create_directory(dir_.Path() + "/directory.mkv");
     Testing::LogCapture log;
-    internal::CaptureStderr();
     for (const char* name : {"random.mkv", "empty.mkv", "missing.mkv", "directory.mkv"}) {
         const std::string path = dir_.Path() + "/" + name;
         try {
@@ -90,8 +211,140 @@ TEST_F(StreamReaderTest, WhatIsNotMediaThrowsNamingThePathAndStaysQuiet) {
             EXPECT_THAT(error.what(), MatchesRegex(".*'" + path + "': .+")) << name;
         }
     }
-    EXPECT_THAT(internal::GetCapturedStderr(), IsEmpty());
     EXPECT_THAT(log.Lines(), IsEmpty());
+}
+
+TEST_F(StreamReaderTest, TheHostsFfmpegLogSettingsSurviveGoodAndDamagedFiles) {
+    const std::string good = Recording("good.mkv", {kVideo, kAudio}, kDocument);
+    const std::string whole = Testing::ReadFile(good);
+    const std::string truncated =
+        Testing::WriteFile(dir_.Path() + "/truncated.mkv", whole.substr(0, whole.size() / 3));
+    const std::string cut =
+        Testing::WriteFile(dir_.Path() + "/cut.mkv", whole.substr(0, 60));  // inside the header
+    const std::string text = Testing::WriteFile(dir_.Path() + "/text.mkv", "not a container");
+
+    ProjectManager manager(std::make_shared<LocalFileManager>(), {});
+    for (const std::string& path : {good, truncated, cut, text}) {
+        try {
+            CreateStreamReader(path);
+        } catch (const std::runtime_error&) {
+        }
+        try {
+            manager.LoadProject(path);
+        } catch (const std::exception&) {
+        }
+        EXPECT_EQ(av_log_get_level(), HostFfmpegLog::kLevel) << path;
+    }
+    EXPECT_THROW(CreateStreamReader(cut), std::runtime_error);
+
+    av_log(nullptr, AV_LOG_ERROR, "the host's own line\n");
+    EXPECT_THAT(HostFfmpegLog::Taken(), Contains("the host's own line\n"));
+}
+
+TEST_F(StreamReaderTest, WhatIsNotARegularFileIsRefusedBeforeItIsRead) {
+    const std::string lonely = dir_.Path() + "/no-writer.mkv";
+    const std::string idle = dir_.Path() + "/idle-writer.mkv";
+    ASSERT_EQ(::mkfifo(lonely.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(idle.c_str(), 0600), 0);
+    // A writer that never writes: the end stays open, so a read would wait rather than end.
+    const int writer = ::open(idle.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string link = dir_.Path() + "/link-to-fifo.mkv";
+    ASSERT_EQ(::symlink(lonely.c_str(), link.c_str()), 0);
+
+    Testing::LogCapture log;
+    const Watchdog watchdog("opening FIFOs and devices");
+    for (const std::string& path : {lonely, idle, link, std::string("/dev/zero"),
+                                    std::string("/dev/null"), std::string("/dev/urandom")}) {
+        try {
+            CreateStreamReader(path);
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const std::runtime_error& error) {
+            EXPECT_THAT(error.what(), HasSubstr("'" + path + "': not a regular file"));
+        }
+    }
+    ::close(writer);
+    EXPECT_THAT(log.Lines(), IsEmpty());
+}
+
+TEST_F(StreamReaderTest, AnOpenReadsABoundedAmountWhateverTheFileIsCalled) {
+    constexpr std::int64_t kMiB = 1024 * 1024;
+    const std::string large = dir_.Path() + "/large.mkv";
+    Testing::WriteLargeMatroska(large, {kVideo}, kDocument, 48 * kMiB);
+    for (const char* name : {"large.nut", "large.avi", "large.mp4", "large.ogg"}) {
+        const std::string misnamed = dir_.Path() + "/" + name;
+        ASSERT_EQ(::link(large.c_str(), misnamed.c_str()), 0);
+        const std::int64_t before = BytesRead();
+        const auto reader = CreateStreamReader(misnamed);
+        EXPECT_LT(BytesRead() - before, kMiB) << name;  // the header, not the file
+        EXPECT_EQ(reader->GetFormatFile()->GetVantorSpecificMetadata(), kDocument) << name;
+    }
+
+    // A Matroska signature before 48 MiB of noise: the demuxer would search it all.
+    std::string noise(kMiB, '\0');
+    std::mt19937 random(11);
+    std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
+    std::ofstream damaged(dir_.Path() + "/damaged.mkv", std::ios::binary);
+    damaged << Testing::ReadFile(large).substr(0, 64);
+    for (int i = 0; i < 48; ++i) {
+        damaged << noise;
+    }
+    damaged.close();
+    const std::int64_t before = BytesRead();
+    EXPECT_THROW(CreateStreamReader(dir_.Path() + "/damaged.mkv"), std::runtime_error);
+    EXPECT_LT(BytesRead() - before, 20 * kMiB);
+}
+
+TEST_F(StreamReaderTest, OggTakesTheDocumentFromTheFirstStreamThatCarriesIt) {
+    // Ogg has no container-level tags: ffmpeg writes each stream's into its comment header.
+    const std::string video = dir_.Path() + "/take.ogv";
+    ASSERT_TRUE(RunFfmpeg({"-f",
+                           "lavfi",
+                           "-i",
+                           "testsrc=size=32x32:rate=5",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "anullsrc=r=8000:cl=mono",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "anullsrc=r=8000:cl=mono",
+                           "-t",
+                           "0.4",
+                           "-map",
+                           "0",
+                           "-map",
+                           "1",
+                           "-map",
+                           "2",
+                           "-c:v",
+                           "libtheora",
+                           "-c:a",
+                           "flac",
+                           "-metadata:s:1",
+                           "VANTOR_SPECIFIC_METADATA=" + kDocument,
+                           "-metadata:s:2",
+                           "VANTOR_SPECIFIC_METADATA=second",
+                           video}));
+    const std::string voice = dir_.Path() + "/voice.opus";
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "anullsrc=r=48000:cl=mono", "-t", "0.1", "-c:a",
+                           "libopus", "-metadata", "VANTOR_SPECIFIC_METADATA={}", voice}));
+    const std::string plain = dir_.Path() + "/plain.oga";
+    ASSERT_TRUE(RunFfmpeg(
+        {"-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t", "0.1", "-c:a", "flac", plain}));
+
+    const auto reader = CreateStreamReader(video);
+    EXPECT_THAT(TypesOf(*reader), ElementsAre(kVideo, kAudio, kAudio));
+    EXPECT_EQ(reader->GetFormatFile()->GetVantorSpecificMetadata(), kDocument);
+    EXPECT_EQ(CreateStreamReader(voice)->GetFormatFile()->GetVantorSpecificMetadata(), "{}");
+    EXPECT_FALSE(CreateStreamReader(plain)->GetFormatFile()->ExistsVantorSpecificMetadata());
+    // Named for another container, the Ogg file is still read as what it is.
+    boost::filesystem::copy_file(video, dir_.Path() + "/ogg-inside.mkv");
+    EXPECT_EQ(CreateStreamReader(dir_.Path() + "/ogg-inside.mkv")
+                  ->GetFormatFile()
+                  ->GetVantorSpecificMetadata(),
+              kDocument);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -201,6 +202,18 @@ TEST_F(LumoToolTest, FailuresAreOneLineAndBadUsageIsTwo) {
     const Outcome help = Lumo({"rm", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("--trash"));
+}
+
+TEST_F(LumoToolTest, AFifoIsRefusedInsteadOfWaitedFor) {
+    const std::string fifo = root.Path() + "/pipe.mkv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The watchdog only keeps a hang from stalling the suite: killed, the run exits 137.
+    const Outcome run = Execute("timeout", {"-s", "KILL", "60", LUMO_TOOL_PATH, "info", fifo});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("lumo:", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("not a regular file"));
+    EXPECT_EQ(run.out, "");
 }
 
 }  // namespace
