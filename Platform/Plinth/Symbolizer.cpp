@@ -35,6 +35,9 @@ struct Module {
     std::string loaderName;   // as the dynamic linker knows it; empty for the program
     std::string displayName;  // the file's path
     ElfSymbols symbols;
+    // The text of each return address seen, by file address: a failure at a call site seen
+    // before costs a look-up. Bounded by the call sites that ever failed.
+    std::unordered_map<std::uintptr_t, std::string> frames;
 };
 
 std::string Hex(std::uintptr_t value) {
@@ -43,7 +46,28 @@ std::string Hex(std::uintptr_t value) {
     return text;
 }
 
-// One table of modules and names for the whole process, filled as stacks need them. Never
+// The dynamic linker's record of the module holding `address`, or nullptr.
+const link_map* LoadedModuleOf(std::uintptr_t address) {
+#ifdef DLFO_EH_SEGMENT_TYPE
+    // glibc 2.35 and later: a lock-free look-up, where dladdr would also scan the module's
+    // dynamic symbols.
+    dl_find_object found{};
+    if (_dl_find_object(reinterpret_cast<void*>(address), &found) == 0) {
+        return found.dlfo_link_map;
+    }
+    return nullptr;
+#else
+    Dl_info found{};
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(address), &found, reinterpret_cast<void**>(&map),
+                RTLD_DL_LINKMAP)) {
+        return map;
+    }
+    return nullptr;
+#endif
+}
+
+// One table of modules and frame texts for the whole process, filled as stacks need them. Never
 // destroyed, so that a throw from another library's static destructor still works.
 class Symbolizer {
 public:
@@ -71,30 +95,40 @@ private:
         // A return address points past its call, which may be the last instruction of a
         // function that never returns: the call itself is one byte before.
         const std::uintptr_t call = address > 0 ? address - 1 : address;
-        Dl_info found{};
-        link_map* map = nullptr;
-        if (!dladdr1(reinterpret_cast<void*>(call), &found, reinterpret_cast<void**>(&map),
-                     RTLD_DL_LINKMAP) ||
-            !map) {
+        const link_map* map = LoadedModuleOf(call);
+        if (!map) {
             text += Hex(address);
             return;
         }
-        const Module& module = ModuleOf(*map);
-        if (const ElfSymbols::Function* function = module.symbols.Find(call - map->l_addr)) {
-            text += Demangled(function->name);
-            text += '+' + Hex(address - map->l_addr - function->start);
-        } else if (found.dli_sname && found.dli_saddr) {
-            // A stripped module: the dynamic linker knows its exported functions.
-            text += Demangled(found.dli_sname);
-            text += '+' + Hex(address - reinterpret_cast<std::uintptr_t>(found.dli_saddr));
-        } else {
-            text += "??";
+        Module& module = ModuleOf(*map);
+        auto [frame, added] = module.frames.try_emplace(address - map->l_addr);
+        if (added) {
+            frame->second = FrameText(module, map->l_addr, address, call);
         }
-        text += " in " + module.displayName + '+' + Hex(address - map->l_addr);
+        text += frame->second;
+    }
+
+    // "function+0x1c in module+0x4f21c"
+    static std::string FrameText(const Module& module, std::uintptr_t bias, std::uintptr_t address,
+                                 std::uintptr_t call) {
+        std::string text;
+        Dl_info found{};
+        if (const ElfSymbols::Function* function = module.symbols.Find(call - bias)) {
+            text =
+                boost::core::demangle(function->name) + '+' + Hex(address - bias - function->start);
+        } else if (dladdr(reinterpret_cast<void*>(call), &found) && found.dli_sname &&
+                   found.dli_saddr) {
+            // A stripped module: the dynamic linker knows its exported functions.
+            text = boost::core::demangle(found.dli_sname) + '+' +
+                   Hex(address - reinterpret_cast<std::uintptr_t>(found.dli_saddr));
+        } else {
+            text = "??";
+        }
+        return text + " in " + module.displayName + '+' + Hex(address - bias);
     }
 
     // Reads a module's symbol table the first time one of its addresses is seen.
-    const Module& ModuleOf(const link_map& map) {
+    Module& ModuleOf(const link_map& map) {
         const char* name = map.l_name ? map.l_name : "";
         std::unique_ptr<Module>& module = modules_[map.l_addr];
         // Another module may have been loaded where an unloaded one was.
@@ -104,17 +138,8 @@ private:
         return *module;
     }
 
-    const std::string& Demangled(const char* symbol) {
-        auto [entry, added] = demangled_.try_emplace(symbol);
-        if (added) {
-            entry->second = boost::core::demangle(symbol);
-        }
-        return entry->second;
-    }
-
     std::mutex mutex_;
     std::map<std::uintptr_t, std::unique_ptr<Module>> modules_;  // by load bias
-    std::unordered_map<std::string, std::string> demangled_;     // by mangled name
 };
 
 }  // namespace
