@@ -20,6 +20,8 @@ using SectionHeader = ElfW(Shdr);
 using Symbol = ElfW(Sym);
 using NoteHeader = ElfW(Nhdr);
 
+constexpr std::uint32_t kLocal = 0x80000000u;
+constexpr std::uint64_t kNoSize = 0xffffffffu;  // sizes beyond it are clamped
 constexpr unsigned char kNativeClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
 constexpr unsigned char kNativeData =
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
@@ -106,8 +108,7 @@ ElfSymbols::ElfSymbols(const std::string& path, const std::string& expectedBuild
     // Only the pages of the headers and the symbol table are ever touched, never the debug
     // information, so the mapping costs little resident memory.
     if (image_ && !Read(expectedBuildId)) {
-        functions_.clear();
-        functions_.shrink_to_fit();
+        functions_ = {};
         ::munmap(const_cast<char*>(image_), size_);
         image_ = nullptr;
         size_ = 0;
@@ -170,38 +171,57 @@ bool ElfSymbols::Read(const std::string& expectedBuildId) {
             image_[strings.sh_offset + strings.sh_size - 1] != '\0') {
             continue;
         }
-        const char* names = image_ + strings.sh_offset;
+        names_ = image_ + strings.sh_offset;
+        const char* const symbols = image_ + table.sh_offset;
         const std::size_t count = table.sh_size / sizeof(Symbol);
-        functions_.reserve(count / 2);
+        const auto isFunction = [&](const Symbol& symbol) {
+            // The type field sits alike in both classes.
+            const unsigned type = ELF64_ST_TYPE(symbol.st_info);
+            return (type == STT_FUNC || type == STT_GNU_IFUNC) && symbol.st_shndx != SHN_UNDEF &&
+                   symbol.st_value != 0 && symbol.st_name < strings.sh_size;
+        };
+        // Counted first, so that the table takes exactly its room: a large program has a
+        // hundred thousand functions.
+        std::size_t functions = 0;
         for (std::size_t i = 0; i < count; ++i) {
             Symbol symbol;
-            std::memcpy(&symbol, image_ + table.sh_offset + i * sizeof symbol, sizeof symbol);
-            // The type and binding fields sit alike in both classes.
-            const unsigned type = ELF64_ST_TYPE(symbol.st_info);
-            if ((type != STT_FUNC && type != STT_GNU_IFUNC) || symbol.st_shndx == SHN_UNDEF ||
-                symbol.st_value == 0 || symbol.st_name >= strings.sh_size ||
-                names[symbol.st_name] == '\0') {
-                continue;
-            }
-            const unsigned binding = ELF64_ST_BIND(symbol.st_info);
-            const unsigned char rank = binding == STB_GLOBAL ? 0 : binding == STB_WEAK ? 1 : 2;
-            functions_.push_back({static_cast<std::uintptr_t>(symbol.st_value),
-                                  static_cast<std::uintptr_t>(symbol.st_size),
-                                  names + symbol.st_name, rank});
+            std::memcpy(&symbol, symbols + i * sizeof symbol, sizeof symbol);
+            functions += isFunction(symbol) ? 1 : 0;
         }
+        functions_.reserve(functions);
+        for (std::size_t i = 0; i < count; ++i) {
+            Symbol symbol;
+            std::memcpy(&symbol, symbols + i * sizeof symbol, sizeof symbol);
+            if (isFunction(symbol)) {
+                // Until sorted, the name's top bit marks a local symbol (string tables stay far
+                // below 2 GiB), so that an exported name wins over a local alias.
+                const bool local = ELF64_ST_BIND(symbol.st_info) == STB_LOCAL;
+                functions_.push_back(
+                    {static_cast<std::uintptr_t>(symbol.st_value),
+                     static_cast<std::uint32_t>(std::min<std::uint64_t>(symbol.st_size, kNoSize)),
+                     static_cast<std::uint32_t>(symbol.st_name) | (local ? kLocal : 0)});
+            }
+        }
+        // The table's pages were read once; give them back rather than keep them resident.
+        const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(symbols) / page * page;
+        ::madvise(reinterpret_cast<void*>(first),
+                  reinterpret_cast<std::uintptr_t>(symbols) + table.sh_size - first, MADV_DONTNEED);
         break;
     }
     if (functions_.empty()) {
         return false;
     }
     std::sort(functions_.begin(), functions_.end(), [](const Function& a, const Function& b) {
-        return a.start != b.start ? a.start < b.start : a.rank < b.rank;
+        return a.start != b.start ? a.start < b.start : (a.name & kLocal) < (b.name & kLocal);
     });
     functions_.erase(
         std::unique(functions_.begin(), functions_.end(),
                     [](const Function& a, const Function& b) { return a.start == b.start; }),
         functions_.end());
-    functions_.shrink_to_fit();
+    for (Function& function : functions_) {
+        function.name &= ~kLocal;
+    }
     return true;
 }
 
@@ -217,7 +237,7 @@ const ElfSymbols::Function* ElfSymbols::Find(std::uintptr_t address) const {
     if (candidate.size != 0 && address - candidate.start >= candidate.size) {
         return nullptr;
     }
-    return &candidate;
+    return names_[candidate.name] != '\0' ? &candidate : nullptr;
 }
 
 }  // namespace Vantor::Detail

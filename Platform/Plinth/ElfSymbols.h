@@ -14,9 +14,8 @@ class ElfSymbols {
 public:
     struct Function {
         std::uintptr_t start;  // the file's own (link-time) address
-        std::uintptr_t size;   // 0 when the table gives none
-        const char* name;      // mangled, inside the mapped file
-        unsigned char rank;    // global before weak before local, among aliases
+        std::uint32_t size;    // 0 when the table gives none
+        std::uint32_t name;    // offset in the string table
     };
 
     // Maps `path` and reads its full symbol table (.symtab). Leaves the table empty when the file
@@ -32,11 +31,15 @@ public:
     // The function whose body holds `address` (a file address), or nullptr.
     const Function* Find(std::uintptr_t address) const;
 
+    // The mangled name of a function Find returned.
+    const char* Name(const Function& function) const { return names_ + function.name; }
+
 private:
     bool Read(const std::string& expectedBuildId);
 
     const char* image_ = nullptr;  // the whole file, mapped read-only; names point into it
     std::size_t size_ = 0;
+    const char* names_ = nullptr;      // the string table of the symbols, inside the mapping
     std::vector<Function> functions_;  // sorted by start, one per address
 };
 

@@ -114,8 +114,8 @@ private:
         std::string text;
         Dl_info found{};
         if (const ElfSymbols::Function* function = module.symbols.Find(call - bias)) {
-            text =
-                boost::core::demangle(function->name) + '+' + Hex(address - bias - function->start);
+            text = boost::core::demangle(module.symbols.Name(*function)) + '+' +
+                   Hex(address - bias - function->start);
         } else if (dladdr(reinterpret_cast<void*>(call), &found) && found.dli_sname &&
                    found.dli_saddr) {
             // A stripped module: the dynamic linker knows its exported functions.
