@@ -63,9 +63,21 @@ int KeepBuildIdOf(dl_phdr_info* module, std::size_t /*size*/, void* data) {
     if (module->dlpi_addr != search.bias) {
         return 0;
     }
+    // Notes are read only where a loaded segment maps them.
+    const auto mapped = [module](const ProgramHeader& notes) {
+        for (ElfW(Half) i = 0; i < module->dlpi_phnum; ++i) {
+            const ProgramHeader& segment = module->dlpi_phdr[i];
+            if (segment.p_type == PT_LOAD && notes.p_vaddr >= segment.p_vaddr &&
+                notes.p_memsz <= segment.p_memsz &&
+                notes.p_vaddr - segment.p_vaddr <= segment.p_memsz - notes.p_memsz) {
+                return true;
+            }
+        }
+        return false;
+    };
     for (ElfW(Half) i = 0; i < module->dlpi_phnum && search.found.empty(); ++i) {
         const ProgramHeader& segment = module->dlpi_phdr[i];
-        if (segment.p_type == PT_NOTE) {
+        if (segment.p_type == PT_NOTE && mapped(segment)) {
             search.found =
                 BuildIdOfNotes(reinterpret_cast<const char*>(module->dlpi_addr + segment.p_vaddr),
                                segment.p_memsz, segment.p_align);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include <boost/core/demangle.hpp>
 
@@ -76,55 +77,93 @@ public:
         return *instance;
     }
 
+    // The dynamic linker's own lock (dladdr takes it) is never taken under mutex_: a library
+    // constructor that throws while dlopen holds that lock would otherwise wait for mutex_ while
+    // its holder waited for the linker.
     std::string Describe(const void* const* addresses, std::size_t count) {
+        std::vector<Frame> frames(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            Frame& frame = frames[i];
+            frame.address = reinterpret_cast<std::uintptr_t>(addresses[i]);
+            // A return address points past its call, which may be the last instruction of a
+            // function that never returns: the call itself is one byte before.
+            frame.call = frame.address > 0 ? frame.address - 1 : frame.address;
+            // The modules of a running stack stay loaded while it runs.
+            frame.map = LoadedModuleOf(frame.call);
+        }
+        std::vector<Frame*> unnamed;  // in stripped modules: named by the dynamic linker
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            for (Frame& frame : frames) {
+                if (frame.map && !NameFromSymbolTable(frame)) {
+                    unnamed.push_back(&frame);
+                }
+            }
+        }
+        if (!unnamed.empty()) {
+            for (Frame* frame : unnamed) {
+                NameFromDynamicLinker(*frame);
+            }
+            const std::lock_guard<std::mutex> lock(mutex_);
+            for (const Frame* frame : unnamed) {
+                ModuleOf(*frame->map)
+                    .frames.emplace(frame->address - frame->map->l_addr, frame->text);
+            }
+        }
+
         std::string text;
         text.reserve(count * 128);
-        const std::lock_guard<std::mutex> lock(mutex_);
         for (std::size_t number = 0; number < count; ++number) {
             char prefix[32];
             std::snprintf(prefix, sizeof prefix, "%2zu# ", number);
             text += prefix;
-            AppendFrame(reinterpret_cast<std::uintptr_t>(addresses[number]), text);
+            text += frames[number].map ? frames[number].text : Hex(frames[number].address);
             text += '\n';
         }
         return text;
     }
 
 private:
-    void AppendFrame(std::uintptr_t address, std::string& text) {
-        // A return address points past its call, which may be the last instruction of a
-        // function that never returns: the call itself is one byte before.
-        const std::uintptr_t call = address > 0 ? address - 1 : address;
-        const link_map* map = LoadedModuleOf(call);
-        if (!map) {
-            text += Hex(address);
-            return;
+    struct Frame {
+        std::uintptr_t address = 0;  // the return address
+        std::uintptr_t call = 0;     // the call before it, which names the function
+        const link_map* map = nullptr;
+        std::string text;    // "function+0x1c in module+0x4f21c"
+        std::string module;  // " in module+0x4f21c", until the function is named
+    };
+
+    // Under mutex_: the frame's text as made before, or from the module's symbol table. False
+    // when neither names the function.
+    bool NameFromSymbolTable(Frame& frame) {
+        Module& module = ModuleOf(*frame.map);
+        const std::uintptr_t bias = frame.map->l_addr;
+        if (const auto made = module.frames.find(frame.address - bias);
+            made != module.frames.end()) {
+            frame.text = made->second;
+            return true;
         }
-        Module& module = ModuleOf(*map);
-        auto [frame, added] = module.frames.try_emplace(address - map->l_addr);
-        if (added) {
-            frame->second = FrameText(module, map->l_addr, address, call);
+        frame.module = " in " + module.displayName + '+' + Hex(frame.address - bias);
+        const ElfSymbols::Function* function = module.symbols.Find(frame.call - bias);
+        if (!function) {
+            return false;
         }
-        text += frame->second;
+        frame.text = boost::core::demangle(module.symbols.Name(*function)) + '+' +
+                     Hex(frame.address - bias - function->start) + frame.module;
+        module.frames.emplace(frame.address - bias, frame.text);
+        return true;
     }
 
-    // "function+0x1c in module+0x4f21c"
-    static std::string FrameText(const Module& module, std::uintptr_t bias, std::uintptr_t address,
-                                 std::uintptr_t call) {
-        std::string text;
+    // Outside mutex_: the dynamic linker knows the exported functions of a stripped module.
+    static void NameFromDynamicLinker(Frame& frame) {
         Dl_info found{};
-        if (const ElfSymbols::Function* function = module.symbols.Find(call - bias)) {
-            text = boost::core::demangle(module.symbols.Name(*function)) + '+' +
-                   Hex(address - bias - function->start);
-        } else if (dladdr(reinterpret_cast<void*>(call), &found) && found.dli_sname &&
-                   found.dli_saddr) {
-            // A stripped module: the dynamic linker knows its exported functions.
-            text = boost::core::demangle(found.dli_sname) + '+' +
-                   Hex(address - reinterpret_cast<std::uintptr_t>(found.dli_saddr));
+        if (dladdr(reinterpret_cast<void*>(frame.call), &found) && found.dli_sname &&
+            found.dli_saddr) {
+            frame.text = boost::core::demangle(found.dli_sname) + '+' +
+                         Hex(frame.address - reinterpret_cast<std::uintptr_t>(found.dli_saddr)) +
+                         frame.module;
         } else {
-            text = "??";
+            frame.text = "??" + frame.module;
         }
-        return text + " in " + module.displayName + '+' + Hex(address - bias);
     }
 
     // Reads a module's symbol table the first time one of its addresses is seen.
