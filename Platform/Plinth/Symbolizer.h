@@ -9,9 +9,8 @@
 
 namespace Vantor::Detail {
 
-// One line per address, numbered from 0:
-//   " 3# Vantor::Lumo::FolderProject::OpenProject(...)+0x1c4 in
-//   /usr/lib/libLumoProject.so.0+0x251e0"
+// One line per address, numbered from 0, e.g.
+//   " 3# Vantor::Lumo::FolderProject::OpenProject(...)+0x1c4 in /lib/libLumoProject.so.0+0x253fd"
 // "??" stands for a function no table names; a bare address for one outside every module.
 // Thread-safe; usable from static destructors. Throws only std::bad_alloc; logs nothing.
 std::string DescribeCallStack(const void* const* addresses, std::size_t count);
