@@ -19,7 +19,13 @@ struct VANTOR_API Exception : public virtual std::exception, public virtual boos
     ~Exception() override;
 };
 
-// Text of the caller's stack, one frame a line, symbolised in-process.
+// Text of the caller's stack, innermost first, one frame a line:
+//   " 1# Vantor::Lumo::FolderProject::OpenProject(...)+0x21d in /lib/libLumoProject.so.0+0x253fd"
+// that is, the demangled function and the offset in it, then the module's file and the offset in
+// that (as addr2line takes it). Stripped modules name only their exported functions, others "??".
+// Symbolised in-process from the modules' symbol tables, never their debug information; the
+// first frame of a module costs reading its table once per process. Thread-safe. Throws only
+// std::bad_alloc; logs nothing.
 VANTOR_API std::string GetCallStack();
 
 }  // namespace Vantor

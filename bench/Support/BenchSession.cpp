@@ -92,7 +92,7 @@ std::string FormatFigure(const Figure& figure, double value) {
 }
 
 std::string FormatLimit(const Goal& goal) {
-    if (goal.anchor) {
+    if (goal.anchor && goal.bound == Goal::Bound::Ratio) {
         return FormatNumber(goal.limit, "%.2f") + "x";
     }
     return FormatFigure(goal.library, goal.limit);
@@ -111,11 +111,13 @@ std::string GoalLine(const Goal& goal, const MedianCollector& collector) {
         if (!anchor) {
             return line + " vs " + goal.anchorLabel + ": " + why;
         }
-        measured = *anchor > 0 ? *library / *anchor : INFINITY;
-        // A third decimal where two would round an over-goal ratio onto its limit.
-        const bool close = FormatNumber(measured, "%.2f") == FormatNumber(goal.limit, "%.2f");
-        line += " vs " + goal.anchorLabel + " " + FormatFigure(*goal.anchor, *anchor) + " = " +
-                FormatNumber(measured, close ? "%.3f" : "%.2f") + "x";
+        line += " vs " + goal.anchorLabel + " " + FormatFigure(*goal.anchor, *anchor);
+        if (goal.bound == Goal::Bound::Ratio) {
+            measured = *anchor > 0 ? *library / *anchor : INFINITY;
+            // A third decimal where two would round an over-goal ratio onto its limit.
+            const bool close = FormatNumber(measured, "%.2f") == FormatNumber(goal.limit, "%.2f");
+            line += " = " + FormatNumber(measured, close ? "%.3f" : "%.2f") + "x";
+        }
     }
     line += " (goal <= " + FormatLimit(goal) + ")";
     line += measured <= goal.limit ? "  ok" : "  OVER GOAL";

@@ -21,14 +21,18 @@ struct Figure {
     static Figure Counter(std::string benchmark, std::string counter, std::string unit);
 };
 
-// With an anchor: library / anchor must stay at or under `limit`. Without: the library's figure
-// itself must (seconds for a time, the counter's unit otherwise).
+// With an anchor: library / anchor must stay at or under `limit`, unless `bound` is Library.
+// Without an anchor, or with Bound::Library, the library's figure itself must (seconds for a
+// time, the counter's unit otherwise); an anchor then shows the scale beside it.
 struct Goal {
+    enum class Bound { Ratio, Library };
+
     std::string label;  // what the library did, e.g. "GenerateProjectPath 100k entries"
     Figure library;
     std::string anchorLabel;  // e.g. "readdir"
     std::optional<Figure> anchor;
     double limit = 0.0;
+    Bound bound = Bound::Ratio;
 };
 
 class Session {
