@@ -23,7 +23,7 @@ fi
 
 # The public headers, exactly as installed.
 rm -rf "$work"
-cmake --install "$build" --prefix "$work/install" > /dev/null
+cmake --install "$build" --component LumoProject_Development --prefix "$work/install" > /dev/null
 headers="$work/install/include/LumoProject"
 
 abidw_options=(--headers-dir "$headers" --drop-private-types --exported-interfaces-only
