@@ -20,11 +20,15 @@ fail() {
   exit 1
 }
 
-# Runs a consumer program; it prints the metadata document of a new project's two streams.
+# Runs a consumer program; it prints the library's version from the version header, then the
+# metadata document of a new project's two streams.
 run_consumer() {
-  "$1" "$work/projects" 2>> "$log" | grep -q '^VANTOR_SPECIFIC_METADATA={"lrmp"' ||
-    fail "$1 did not create a project"
+  local output
+  output=$("$1" "$work/projects" 2>> "$log") || fail "$1 failed (see $log)"
+  grep -qx "LumoProject $version" <<<"$output" || fail "$1 does not see version $version"
+  grep -q '^VANTOR_SPECIFIC_METADATA={"lrmp"' <<<"$output" || fail "$1 did not create a project"
 }
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 
 # Builds examples/consumer against an installed prefix, through CMake and through pkg-config.
 check_install() {
