@@ -9,8 +9,8 @@ JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test asan-test symbols consumer install check demo bench fuzz \
-        fuzz-smoke format clean docs
+.PHONY: all deps configure build test asan-test symbols abi abi-baseline consumer install check \
+        demo bench fuzz fuzz-smoke format clean docs
 
 all: build
 
@@ -34,11 +34,26 @@ asan-test: deps
 	cd $(ASAN_BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-# Only the public families leave libLumoProject.so.
+# Only the public families leave either library; no program or library searches the current
+# directory for libraries; what we ship names no path of this checkout.
 symbols: build
-	scripts/check-exported-symbols.sh $(BUILD_DIR)/libLumoProject.so
+	scripts/check-exported-symbols.sh $(BUILD_DIR)/libLumoProject.so \
+	  $(BUILD_DIR)/libVantorPlatform.so
+	scripts/check-search-paths.sh $(BUILD_DIR)
+	scripts/check-source-paths.sh $(BUILD_DIR)/libLumoProject.so $(BUILD_DIR)/libVantorPlatform.so
 
-# A program builds against the installed package, through CMake and pkg-config.
+# The ABI of libLumoProject.so against the committed baseline abi/libLumoProject.abi.
+abi: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target LumoProject
+	scripts/check-abi.sh $(BUILD_DIR)
+
+# Writes the baseline anew: only on purpose, as CHANGELOG.md describes.
+abi-baseline: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target LumoProject
+	scripts/check-abi.sh --update $(BUILD_DIR)
+
+# A program builds against the installed package (CMake, pkg-config, multiarch) and as a
+# subproject of a host, whose settings it must leave alone.
 consumer: build
 	scripts/check-consumer.sh $(BUILD_DIR)
 
@@ -56,7 +71,7 @@ docs: configure
 	  fi; } | doxygen -
 	@echo "API reference: $(BUILD_DIR)/docs/html/index.html"
 
-check: test asan-test symbols consumer fuzz-smoke
+check: test asan-test symbols abi docs consumer fuzz-smoke
 
 # Records a real project into ./recordings and reads it back.
 LUMO := $(BUILD_DIR)/tools/lumo/lumo

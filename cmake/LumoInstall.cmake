@@ -1,5 +1,7 @@
 # Installs the two libraries, their public headers under include/LumoProject/ (same relative
-# paths as in the source tree), a CMake package and a pkg-config file.
+# paths as in the source tree, the generated version header included), a CMake package, a
+# pkg-config file and the licence. Included only when LUMO_INSTALL is on. Components:
+# LumoProject_Runtime (libraries, licence) and LumoProject_Development (headers, packages).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -10,35 +12,64 @@ set(LUMO_PUBLIC_HEADERS
   Platform/Plinth/FileSystem.h
   Platform/Hinge/PathUtils.h
   Platform/Shelf/IndexSearch.h
-  Platform/Reelkit/StreamReader.h
+  Platform/Reelkit/StreamReader.h Platform/Reelkit/FfmpegLog.h
   Platform/Tagset/IFormatFile.h
   Platform/Host/IFileManager.h Platform/Host/LocalFileManager.h
   Lib/Project/LumoExport.h Lib/Project/IProject.h Lib/Project/IProjectManager.h
   Lib/Project/ProjectManager.h Lib/Project/FolderProject.h Lib/Project/MediaContainerProject.h
   Lib/Project/ProjectNaming.h
   App/IPC/LumoIntegration/FormatFile.h)
+set(LUMO_INCLUDE_DIR "${CMAKE_INSTALL_INCLUDEDIR}/LumoProject")
 foreach(header IN LISTS LUMO_PUBLIC_HEADERS)
   get_filename_component(folder "${header}" DIRECTORY)
-  install(FILES "${PROJECT_SOURCE_DIR}/${header}"
-          DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/LumoProject/${folder}")
+  install(FILES "${PROJECT_SOURCE_DIR}/${header}" DESTINATION "${LUMO_INCLUDE_DIR}/${folder}"
+          COMPONENT LumoProject_Development)
 endforeach()
+install(FILES "${PROJECT_BINARY_DIR}/Lib/Project/LumoVersion.h"
+        DESTINATION "${LUMO_INCLUDE_DIR}/Lib/Project" COMPONENT LumoProject_Development)
 
-set_target_properties(VantorPlatform LumoProject PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS VantorPlatform LumoProject EXPORT LumoProjectTargets
-        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-        INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/LumoProject")
+        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT LumoProject_Runtime
+                NAMELINK_COMPONENT LumoProject_Development
+        INCLUDES DESTINATION "${LUMO_INCLUDE_DIR}")
 
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(compatibility SameMinorVersion)
+else()
+  set(compatibility SameMajorVersion)
+endif()
 set(LUMO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/LumoProject")
-install(EXPORT LumoProjectTargets NAMESPACE LumoProject:: DESTINATION "${LUMO_CMAKE_DIR}")
+install(EXPORT LumoProjectTargets NAMESPACE LumoProject:: DESTINATION "${LUMO_CMAKE_DIR}"
+        COMPONENT LumoProject_Development)
 configure_package_config_file("${PROJECT_SOURCE_DIR}/cmake/LumoProjectConfig.cmake.in"
   "${PROJECT_BINARY_DIR}/LumoProjectConfig.cmake" INSTALL_DESTINATION "${LUMO_CMAKE_DIR}")
 write_basic_package_version_file("${PROJECT_BINARY_DIR}/LumoProjectConfigVersion.cmake"
-  COMPATIBILITY SameMinorVersion)
+  COMPATIBILITY ${compatibility})
 install(FILES "${PROJECT_BINARY_DIR}/LumoProjectConfig.cmake"
               "${PROJECT_BINARY_DIR}/LumoProjectConfigVersion.cmake"
-        DESTINATION "${LUMO_CMAKE_DIR}")
+        DESTINATION "${LUMO_CMAKE_DIR}" COMPONENT LumoProject_Development)
 
+# The .pc file finds the prefix from its own folder, however deep the library folder is
+# (lib, lib64, lib/x86_64-linux-gnu), so the installed tree can be moved as a whole.
+set(LUMO_PC_DIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(LUMO_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH relative_prefix "/prefix/${LUMO_PC_DIR}" "/prefix")
+  string(REGEX REPLACE "/$" "" relative_prefix "${relative_prefix}")
+  set(LUMO_PC_PREFIX "\${pcfiledir}/${relative_prefix}")
+endif()
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(LUMO_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(LUMO_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
 configure_file("${PROJECT_SOURCE_DIR}/cmake/LumoProject.pc.in"
                "${PROJECT_BINARY_DIR}/LumoProject.pc" @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/LumoProject.pc"
-        DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+install(FILES "${PROJECT_BINARY_DIR}/LumoProject.pc" DESTINATION "${LUMO_PC_DIR}"
+        COMPONENT LumoProject_Development)
+
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
+        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/LumoProject" COMPONENT LumoProject_Runtime)

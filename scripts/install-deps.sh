@@ -11,7 +11,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   ffmpeg
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  binutils doxygen
+  binutils abigail-tools doxygen
 )
 
 missing=()

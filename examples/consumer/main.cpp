@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "App/IPC/LumoIntegration/FormatFile.h"
+#include "Lib/Project/LumoVersion.h"
 #include "Lib/Project/ProjectManager.h"
 #include "Lib/Project/ProjectNaming.h"
 #include "Platform/Host/LocalFileManager.h"
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
         std::cerr << "usage: lumo-consumer DIRECTORY\n";
         return 2;
     }
+    std::cout << "LumoProject " << LUMO_VERSION_STRING << "\n";
     Lumo::ProjectManager projects(std::make_shared<Lumo::LocalFileManager>(),
                                   [] { return Lumo::ProjectManager::ProjectType::MediaContainer; });
     try {
