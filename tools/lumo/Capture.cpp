@@ -140,6 +140,19 @@ std::int64_t CaptureDevice::Read(AVPacket& packet) {
 }
 
 ScreenSource ProbeScreen(const ScreenSource& source) {
+    if (source.region) {
+        // Said plainly here, since the device only answers "Invalid argument".
+        const CaptureDevice whole = CaptureDevice::OpenScreen({source.display, {}, source.fps});
+        const Region& region = *source.region;
+        const AVCodecParameters& screen = whole.Parameters();
+        if (region.x + region.width > screen.width || region.y + region.height > screen.height) {
+            throw std::runtime_error(
+                "the region " + std::to_string(region.width) + "x" + std::to_string(region.height) +
+                "+" + std::to_string(region.x) + "+" + std::to_string(region.y) +
+                " does not fit in " + whole.Description() + " (" + std::to_string(screen.width) +
+                "x" + std::to_string(screen.height) + ")");
+        }
+    }
     const CaptureDevice device = CaptureDevice::OpenScreen(source);
     ScreenSource exact = source;
     Region region = source.region.value_or(Region{});
