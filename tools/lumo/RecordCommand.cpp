@@ -141,7 +141,7 @@ void RunRecord(const RecordOptions& options) {
     const std::int64_t dropped = counters.framesDropped;
     if (dropped > 0 && !options.quiet) {
         std::cerr << "lumo: " << dropped << " of " << dropped + counters.framesWritten
-                  << " pictures dropped: the encoder could not keep up" << std::endl;
+                  << " pictures dropped: the machine could not keep up" << std::endl;
     }
     std::cout << project->GetPath().utf8string() << '\n';
 }
