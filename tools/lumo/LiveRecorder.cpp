@@ -65,6 +65,7 @@ private:
     void StopAt(std::int64_t time);
     void SetOrigin(std::int64_t time);
     std::int64_t Origin() const;
+    std::int64_t PicturesBefore(std::int64_t time) const;
     double Elapsed() const;
     std::optional<std::int64_t> ReadBeforeStop(CaptureDevice& device, AVPacket& packet);
     void CapturePictures();
@@ -242,13 +243,18 @@ std::int64_t LiveRecording::Origin() const {
     return origin;
 }
 
+// How many pictures the time line holds before `time`.
+std::int64_t LiveRecording::PicturesBefore(std::int64_t time) const {
+    return av_rescale_rnd(time - Origin(), video_->Context().time_base.den, 1'000'000, AV_ROUND_UP);
+}
+
 double LiveRecording::Elapsed() const {
     const std::int64_t origin = origin_;
     const std::int64_t now = std::min<std::int64_t>(av_gettime(), stopAt_);
     return origin == kNever || now < origin ? 0.0 : (now - origin) / 1e6;
 }
 
-// The next packet's capture time; nothing once the device has reached the end time.
+// The next piece of sound's capture time; nothing once the device has reached the end time.
 std::optional<std::int64_t> LiveRecording::ReadBeforeStop(CaptureDevice& device, AVPacket& packet) {
     const std::int64_t time = device.Read(packet);
     const std::int64_t stop = stopAt_;
@@ -259,7 +265,8 @@ std::optional<std::int64_t> LiveRecording::ReadBeforeStop(CaptureDevice& device,
 }
 
 // Converts here rather than in the encoder's thread: the device's buffer is free at once, and
-// the conversion runs beside the encoder.
+// the conversion runs beside the encoder. Runs on to the last picture before the end, which
+// may come a little after the end when the machine stalled.
 void LiveRecording::CapturePictures() {
     try {
         PictureNumbers numbers(video_->Context().time_base.den);
@@ -267,10 +274,18 @@ void LiveRecording::CapturePictures() {
         if (!packet) {
             throw std::bad_alloc();
         }
-        while (const std::optional<std::int64_t> time = ReadBeforeStop(*screen_, *packet)) {
-            if (*time >= opened_) {  // else from before the recording began
-                SetOrigin(*time);
-                const std::optional<std::int64_t> number = numbers.Next(*time - origin_);
+        for (;;) {
+            const std::int64_t time = screen_->Read(*packet);
+            const std::int64_t stop = stopAt_;
+            if (failed_ || (stop != kNever && av_gettime() > stop + kLateDevice)) {
+                break;
+            }
+            if (time >= opened_) {  // else from before the recording began
+                SetOrigin(time);
+                const std::optional<std::int64_t> number = numbers.Next(time - origin_);
+                if (number && stop != kNever && *number >= PicturesBefore(stop)) {
+                    break;
+                }
                 if (!number ||
                     !pictures_.TryPush(
                         {converter_->Convert(*packet, screen_->Parameters()), *number})) {
@@ -307,15 +322,13 @@ void LiveRecording::CaptureSound() {
 }
 
 void LiveRecording::EncodePictures() {
-    const int fps = video_->Context().time_base.den;
     const PacketSink sink = [this](AVPacket& packet) {
         Deliver(videoOut_, video_->Context(), packet, true);
     };
     std::int64_t last = -1;
     while (std::optional<Picture> picture = pictures_.Pop()) {
         const std::int64_t stop = stopAt_;
-        if (stop != kNever &&
-            picture->number >= av_rescale_rnd(stop - Origin(), fps, 1'000'000, AV_ROUND_UP)) {
+        if (stop != kNever && picture->number >= PicturesBefore(stop)) {
             continue;  // would show after the end
         }
         if (picture->number <= last || failed_) {
