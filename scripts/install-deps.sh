@@ -12,6 +12,7 @@ packages=(
   ffmpeg
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils
+  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev
 )
 
 missing=()
