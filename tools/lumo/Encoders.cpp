@@ -122,4 +122,22 @@ FramePtr AllocateFrame(const AVCodecContext& encoder) {
     return frame;
 }
 
+void EncodeFrame(AVCodecContext& encoder, const AVFrame* frame, const PacketSink& sink,
+                 const std::string& what) {
+    CheckFfmpeg(avcodec_send_frame(&encoder, frame), "can not encode " + what);
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        throw std::bad_alloc();
+    }
+    for (;;) {
+        const int result = avcodec_receive_packet(&encoder, packet.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+            return;
+        }
+        CheckFfmpeg(result, "can not encode " + what);
+        sink(*packet);
+        av_packet_unref(packet.get());
+    }
+}
+
 }  // namespace Vantor::Lumo::Tool

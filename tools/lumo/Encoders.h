@@ -2,6 +2,9 @@
 
 // The encoders the recorder can count on in a stock libavcodec, best first.
 
+#include <functional>
+#include <string>
+
 #include "tools/lumo/Ffmpeg.h"
 
 namespace Vantor::Lumo::Tool {
@@ -14,5 +17,13 @@ CodecContextPtr OpenAudioEncoder(bool globalHeader);
 
 // An empty frame of the shape the encoder takes, one picture or one block of samples.
 FramePtr AllocateFrame(const AVCodecContext& encoder);
+
+// Takes each packet an encoder gives out; its timestamps are in the encoder's time base.
+using PacketSink = std::function<void(AVPacket&)>;
+
+// Sends `frame` (nullptr: the end of the stream) to `encoder` and hands every packet it has
+// ready to `sink`. Throws std::runtime_error mentioning `what` when encoding fails.
+void EncodeFrame(AVCodecContext& encoder, const AVFrame* frame, const PacketSink& sink,
+                 const std::string& what);
 
 }  // namespace Vantor::Lumo::Tool

@@ -1,14 +1,12 @@
 #include "tools/lumo/OutputFile.h"
 
 #include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <vector>
 
 #include "tools/lumo/Ffmpeg.h"
 
@@ -16,28 +14,16 @@ namespace Vantor::Lumo::Tool {
 
 namespace {
 
-std::runtime_error SystemError(const std::string& what) {
-    return std::runtime_error(what + ": " + std::strerror(errno));
-}
+// A cluster reaches the disk when it closes: this bounds what a crash can lose.
+constexpr char kClusterMilliseconds[] = "1000";
 
-// "dir/name" -> a fresh, existing, empty "dir/.name.partial-XXXXXX".
-std::string ReserveTemporaryBeside(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string pattern = directory + "." + name + ".partial-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = mkstemp(buffer.data());
+// Makes `path` without ever replacing a file that appeared there since the project named it.
+void CreateNew(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        throw SystemError("can not create a file beside '" + path + "'");
+        throw std::runtime_error("can not create '" + path + "': " + std::strerror(errno));
     }
-    // mkstemp makes it private; the recording gets the mode any new file would.
-    const mode_t umaskBits = umask(0);
-    umask(umaskBits);
-    fchmod(fd, 0666 & ~umaskBits);
     close(fd);
-    return buffer.data();
 }
 
 }  // namespace
@@ -46,25 +32,29 @@ OutputFile::OutputFile(const std::string& path, const std::string& containerTag)
     // Named, because the project's extension need not tell FFmpeg the format.
     CheckFfmpeg(avformat_alloc_output_context2(&context_, nullptr, "matroska", nullptr),
                 "can not set up a Matroska muxer");
-    if (!containerTag.empty()) {
-        CheckFfmpeg(
-            av_dict_set(&context_->metadata, "VANTOR_SPECIFIC_METADATA", containerTag.c_str(), 0),
-            "can not tag '" + path + "'");
+    try {
+        if (!containerTag.empty()) {
+            CheckFfmpeg(av_dict_set(&context_->metadata, "VANTOR_SPECIFIC_METADATA",
+                                    containerTag.c_str(), 0),
+                        "can not tag '" + path + "'");
+        }
+        CreateNew(path);
+        // "file:" keeps a name such as "a:b" from being taken for another protocol.
+        const int opened = avio_open(&context_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
+        if (opened < 0) {
+            unlink(path.c_str());
+            CheckFfmpeg(opened, "can not write '" + path + "'");
+        }
+    } catch (...) {
+        avformat_free_context(context_);
+        throw;
     }
-    temporary_ = ReserveTemporaryBeside(path);
-    // "file:" keeps a name such as "a:b" from being taken for another protocol.
-    CheckFfmpeg(avio_open(&context_->pb, ("file:" + temporary_).c_str(), AVIO_FLAG_WRITE),
-                "can not write '" + temporary_ + "'");
+    context_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
 }
 
 OutputFile::~OutputFile() {
-    if (context_) {
-        avio_closep(&context_->pb);
-        avformat_free_context(context_);
-    }
-    if (!committed_ && !temporary_.empty()) {
-        unlink(temporary_.c_str());
-    }
+    avio_closep(&context_->pb);
+    avformat_free_context(context_);
 }
 
 bool OutputFile::NeedsGlobalHeader() const {
@@ -87,28 +77,36 @@ AVStream* OutputFile::AddStream(const AVCodecContext& encoder, int index) {
 }
 
 void OutputFile::WriteHeader() {
-    CheckFfmpeg(avformat_write_header(context_, nullptr), "can not write '" + path_ + "'");
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "cluster_time_limit", kClusterMilliseconds, 0);
+    const int result = avformat_write_header(context_, &options);
+    av_dict_free(&options);
+    CheckFfmpeg(result, "can not write '" + path_ + "'");
+    // The muxer keeps the header in its buffer until the first cluster closes otherwise.
+    avio_flush(context_->pb);
+    CheckFfmpeg(context_->pb->error, "can not write '" + path_ + "'");
 }
 
 void OutputFile::Write(AVPacket& packet) {
+    const std::lock_guard<std::mutex> lock(writing_);
     CheckFfmpeg(av_interleaved_write_frame(context_, &packet), "can not write '" + path_ + "'");
+    ++packets_;
 }
 
 void OutputFile::Finish() {
+    const std::lock_guard<std::mutex> lock(writing_);
     CheckFfmpeg(av_write_trailer(context_), "can not write '" + path_ + "'");
     CheckFfmpeg(avio_closep(&context_->pb), "can not write '" + path_ + "'");
 }
 
-void OutputFile::Commit() {
-    int result = renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
-    if (result != 0 && errno == EINVAL) {
-        // A file system without RENAME_NOREPLACE: the project's name was free a moment ago.
-        result = rename(temporary_.c_str(), path_.c_str());
+OutputFile& FileAt(std::vector<std::unique_ptr<OutputFile>>& files, const std::string& path,
+                   const std::string& containerTag) {
+    const auto found = std::find_if(files.begin(), files.end(),
+                                    [&](const auto& file) { return file->Path() == path; });
+    if (found != files.end()) {
+        return **found;
     }
-    if (result != 0) {
-        throw SystemError("can not name the recording '" + path_ + "'");
-    }
-    committed_ = true;
+    return *files.emplace_back(std::make_unique<OutputFile>(path, containerTag));
 }
 
 }  // namespace Vantor::Lumo::Tool

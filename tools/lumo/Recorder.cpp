@@ -27,40 +27,24 @@ struct Track {
     double NextSeconds() const { return next * av_q2d(encoder->time_base); }
 };
 
-OutputFile& FileFor(std::vector<std::unique_ptr<OutputFile>>& files, const std::string& path,
-                    const std::string& containerTag) {
-    const auto found = std::find_if(files.begin(), files.end(),
-                                    [&](const auto& file) { return file->Path() == path; });
-    if (found != files.end()) {
-        return **found;
-    }
-    return *files.emplace_back(std::make_unique<OutputFile>(path, containerTag));
-}
-
 // Sends one frame (nullptr: the end) and writes out every packet the encoder has ready.
-void Encode(Track& track, const AVFrame* frame) {
-    CheckFfmpeg(avcodec_send_frame(track.encoder.get(), frame),
-                "can not encode for '" + track.file->Path() + "'");
-    PacketPtr packet(av_packet_alloc());
-    if (!packet) {
-        throw std::bad_alloc();
-    }
-    for (;;) {
-        const int result = avcodec_receive_packet(track.encoder.get(), packet.get());
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
-            return;
-        }
-        CheckFfmpeg(result, "can not encode for '" + track.file->Path() + "'");
-        packet->stream_index = track.stream->index;
-        if (packet->duration == 0 && track.type == MediaType::Video) {
-            packet->duration = 1;  // mpeg4 leaves it unset, and the last picture would get none
-        }
-        av_packet_rescale_ts(packet.get(), track.encoder->time_base, track.stream->time_base);
-        track.file->Write(*packet);
-    }
+void Encode(Track& track, const AVFrame* frame, RecordingCounters& counters) {
+    EncodeFrame(
+        *track.encoder, frame,
+        [&](AVPacket& packet) {
+            packet.stream_index = track.stream->index;
+            if (packet.duration == 0 && track.type == MediaType::Video) {
+                packet.duration = 1;  // mpeg4 leaves it unset, and the last picture would get none
+            }
+            av_packet_rescale_ts(&packet, track.encoder->time_base, track.stream->time_base);
+            track.file->Write(packet);
+            ++counters.packetsWritten;
+            counters.framesWritten += track.type == MediaType::Video;
+        },
+        "for '" + track.file->Path() + "'");
 }
 
-void EncodeNextFrame(Track& track) {
+void EncodeNextFrame(Track& track, RecordingCounters& counters) {
     CheckFfmpeg(av_frame_make_writable(track.frame.get()), "can not reuse a frame");
     AVFrame& frame = *track.frame;
     frame.pts = track.next;
@@ -79,17 +63,18 @@ void EncodeNextFrame(Track& track) {
         FillTone(frame, track.next);
         track.next += frame.nb_samples;
     }
-    Encode(track, &frame);
+    Encode(track, &frame, counters);
 }
 
 }  // namespace
 
 void Record(const std::vector<IProject::StreamInfo>& targets, const std::string& containerTag,
-            double seconds, const std::function<void(double)>& onProgress) {
+            double seconds, RecordingCounters& counters,
+            const std::function<bool(double)>& keepGoing) {
     std::vector<std::unique_ptr<OutputFile>> files;  // outlives the tracks that point into it
     std::vector<Track> tracks;
     for (const IProject::StreamInfo& target : targets) {
-        OutputFile& file = FileFor(files, target.path.utf8string(), containerTag);
+        OutputFile& file = FileAt(files, target.path.utf8string(), containerTag);
         Track track{target.type, &file, nullptr, nullptr, nullptr};
         if (target.type == MediaType::Video) {
             track.encoder = OpenVideoEncoder(file.NeedsGlobalHeader());
@@ -118,20 +103,17 @@ void Record(const std::vector<IProject::StreamInfo>& targets, const std::string&
         if (behind == tracks.end() || behind->Done()) {
             break;
         }
-        EncodeNextFrame(*behind);
-        if (behind->type == MediaType::Video) {
-            onProgress(behind->NextSeconds());
+        EncodeNextFrame(*behind, counters);
+        if (behind->type == MediaType::Video && !keepGoing(behind->NextSeconds())) {
+            break;
         }
     }
 
     for (Track& track : tracks) {
-        Encode(track, nullptr);
+        Encode(track, nullptr, counters);
     }
     for (const auto& file : files) {
         file->Finish();
-    }
-    for (const auto& file : files) {
-        file->Commit();
     }
 }
 

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace Vantor::Lumo::Tool {
+
+// What a recording has done so far; written by its threads, read by anyone.
+struct RecordingCounters {
+    std::atomic<std::int64_t> packetsWritten{0};  // of every stream
+    std::atomic<std::int64_t> framesWritten{0};   // pictures
+    std::atomic<std::int64_t> framesDropped{0};   // pictures captured but left out
+};
+
+// The line on stderr that shows a recording going on: elapsed time, size of its files,
+// pictures written and dropped. Does nothing when not enabled.
+class ProgressLine {
+public:
+    ProgressLine(bool enabled, std::vector<std::string> files);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    // Redraws the line when a second has passed since the last drawing, or when `force`.
+    void Update(double elapsedSeconds, const RecordingCounters& counters, bool force = false);
+    // Leaves the line as it is and moves below it.
+    void End();
+
+private:
+    bool enabled_;
+    std::vector<std::string> files_;
+    double drawnAt_ = -1.0;
+    std::size_t width_ = 0;
+    bool ended_ = false;
+};
+
+// "12.3 MB", "850 kB", "42 B".
+std::string HumanSize(std::uint64_t bytes);
+
+}  // namespace Vantor::Lumo::Tool
