@@ -242,6 +242,7 @@ TEST_F(RecordTest, InterruptedRecordingsKeepTheirFiles) {
     ASSERT_EQ(crashedSummary.streams.size(), 2u);
     const Testing::StreamSummary& video = crashedSummary.streams[0];
     EXPECT_GE(video.endSeconds - video.startSeconds, 0.5);
+    EXPECT_GT(crashedSummary.streams[1].packets, 0);
     ExpectColour(crashedFile, 0.2);
 }
 
