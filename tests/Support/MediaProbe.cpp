@@ -302,4 +302,14 @@ double Loudness(const Sound& sound) {
     return sound.samples.empty() ? 0.0 : std::sqrt(sum / sound.samples.size());
 }
 
+double LongestSilence(const Sound& sound, float threshold) {
+    std::size_t longest = 0;
+    std::size_t run = 0;
+    for (const float sample : sound.samples) {
+        run = std::fabs(sample) < threshold ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return sound.sampleRate > 0 ? static_cast<double>(longest) / sound.sampleRate : 0.0;
+}
+
 }  // namespace Vantor::Testing

@@ -57,4 +57,7 @@ double StrongestFrequency(const Sound& sound, double low, double high, double st
 // The root mean square of the samples.
 double Loudness(const Sound& sound);
 
+// The longest run of samples quieter than `threshold`, in seconds: a gap in a steady tone.
+double LongestSilence(const Sound& sound, float threshold);
+
 }  // namespace Vantor::Testing
