@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include <glog/logging.h>
+
 extern "C" {
 #include <libavutil/samplefmt.h>
 }
@@ -62,12 +64,14 @@ void AudioEncoder::Add(const AVPacket& piece, std::int64_t time, std::int64_t en
     // Samples that come later than counted: some were lost, keep the time line with silence
     // (also before the very first piece, so that the sound starts with the recording).
     if (start > appended_ + (appended_ == 0 ? 0 : kTolerance)) {
+        VLOG(1) << "lumo: " << start - appended_ << " samples of silence at " << appended_;
         AppendSilence(std::min(start, limit) - appended_, sink);
     }
     // Earlier than counted (or from before the recording began): leave the overlap out.
     const std::int64_t early = appended_ - start;
     if (early > (start < 0 ? 0 : kTolerance)) {
         const std::int64_t skipped = std::min(early, count);
+        VLOG(1) << "lumo: " << skipped << " samples left out at " << appended_;
         samples += skipped * kBytesPerSample;
         count -= skipped;
     }

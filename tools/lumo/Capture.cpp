@@ -10,6 +10,8 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
+#include <glog/logging.h>
+
 #include "tools/lumo/Ffmpeg.h"
 
 namespace Vantor::Lumo::Tool {
@@ -135,6 +137,8 @@ std::int64_t CaptureDevice::Read(AVPacket& packet) {
     // measured once so that both streams still share one time line.
     if (!clockOffset_) {
         clockOffset_ = std::llabs(now - time) > kOtherClock ? now - time : 0;
+        VLOG(1) << "lumo: " << description_ << " stamps " << now - time
+                << " us before the wall clock; corrected by " << *clockOffset_;
     }
     return time + *clockOffset_;
 }

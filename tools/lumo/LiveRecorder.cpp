@@ -18,25 +18,32 @@ extern "C" {
 #include "tools/lumo/AudioEncoder.h"
 #include "tools/lumo/BoundedQueue.h"
 #include "tools/lumo/OutputFile.h"
+#include "tools/lumo/PictureNumbers.h"
 #include "tools/lumo/VideoEncoder.h"
 
 namespace Vantor::Lumo::Tool {
 
 namespace {
 
-// About a quarter second of pictures (30 MB at 1280x720): enough to ride out a slow picture,
-// small enough to keep memory flat when the encoder can not keep up.
-constexpr std::size_t kPicturesQueued = 8;
+// Half a second of pictures (22 MB at 1280x720): enough to ride out the encoder's slow start
+// and busy moments, small enough to keep memory flat when it can not keep up at all.
+constexpr std::size_t kPicturesQueued = 15;
 // Sound is small and must never be lost to a busy picture encoder: two seconds of pieces.
 constexpr std::size_t kSoundPiecesQueued = 100;
 // A device still silent this long after the end is not waited for any more.
 constexpr std::int64_t kLateDevice = 2'000'000;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 
-// A captured packet and its capture time.
+// A captured piece of sound and its capture time.
 struct Captured {
     PacketPtr packet;
     std::int64_t time;
+};
+
+// A captured picture, ready for the encoder, and its number on the time line.
+struct Picture {
+    FramePtr frame;
+    std::int64_t number;
 };
 
 // Where an encoder's packets go: its stream in its file.
@@ -59,7 +66,9 @@ private:
     void SetOrigin(std::int64_t time);
     std::int64_t Origin() const;
     double Elapsed() const;
-    void Capture(CaptureDevice& device, BoundedQueue<Captured>& queue, bool pictures);
+    std::optional<std::int64_t> ReadBeforeStop(CaptureDevice& device, AVPacket& packet);
+    void CapturePictures();
+    void CaptureSound();
     void EncodePictures();
     void EncodeSound();
     void Deliver(const Output& output, const AVCodecContext& encoder, AVPacket& packet,
@@ -71,12 +80,13 @@ private:
     RecordingCounters& counters_;
     std::vector<std::unique_ptr<OutputFile>> files_;
     std::unique_ptr<VideoEncoder> video_;
+    std::unique_ptr<PictureConverter> converter_;
     std::unique_ptr<AudioEncoder> audio_;
     Output videoOut_;
     Output audioOut_;
     std::optional<CaptureDevice> screen_;
     std::optional<CaptureDevice> mic_;
-    BoundedQueue<Captured> pictures_{kPicturesQueued};
+    BoundedQueue<Picture> pictures_{kPicturesQueued};
     BoundedQueue<Captured> sound_{kSoundPiecesQueued};
 
     // Times are av_gettime()'s microseconds.
@@ -102,6 +112,7 @@ LiveRecording::LiveRecording(const std::vector<IProject::StreamInfo>& targets,
             const ScreenSource& screen = *sources.screen;
             video_ = std::make_unique<VideoEncoder>(screen.region->width, screen.region->height,
                                                     screen.fps, file.NeedsGlobalHeader());
+            converter_ = std::make_unique<PictureConverter>(video_->Context());
             videoOut_ = {&file, file.AddStream(video_->Context(), target.index)};
         } else if (target.type == MediaType::Audio && sources.mic && !audio_) {
             audio_ = std::make_unique<AudioEncoder>(file.NeedsGlobalHeader());
@@ -162,12 +173,12 @@ void LiveRecording::Start() {
     if (video_) {
         Spawn([this] { EncodePictures(); });
         ++capturing_;
-        captures_.emplace_back([this] { Capture(*screen_, pictures_, true); });
+        captures_.emplace_back([this] { CapturePictures(); });
     }
     if (audio_) {
         Spawn([this] { EncodeSound(); });
         ++capturing_;
-        captures_.emplace_back([this] { Capture(*mic_, sound_, false); });
+        captures_.emplace_back([this] { CaptureSound(); });
     }
 }
 
@@ -237,30 +248,56 @@ double LiveRecording::Elapsed() const {
     return origin == kNever || now < origin ? 0.0 : (now - origin) / 1e6;
 }
 
-void LiveRecording::Capture(CaptureDevice& device, BoundedQueue<Captured>& queue, bool pictures) {
+// The next packet's capture time; nothing once the device has reached the end time.
+std::optional<std::int64_t> LiveRecording::ReadBeforeStop(CaptureDevice& device, AVPacket& packet) {
+    const std::int64_t time = device.Read(packet);
+    const std::int64_t stop = stopAt_;
+    if (time >= stop || failed_ || (stop != kNever && av_gettime() > stop + kLateDevice)) {
+        return std::nullopt;
+    }
+    return time;
+}
+
+// Converts here rather than in the encoder's thread: the device's buffer is free at once, and
+// the conversion runs beside the encoder.
+void LiveRecording::CapturePictures() {
+    try {
+        PictureNumbers numbers(video_->Context().time_base.den);
+        PacketPtr packet(av_packet_alloc());
+        if (!packet) {
+            throw std::bad_alloc();
+        }
+        while (const std::optional<std::int64_t> time = ReadBeforeStop(*screen_, *packet)) {
+            if (*time >= opened_) {  // else from before the recording began
+                SetOrigin(*time);
+                const std::optional<std::int64_t> number = numbers.Next(*time - origin_);
+                if (!number ||
+                    !pictures_.TryPush(
+                        {converter_->Convert(*packet, screen_->Parameters()), *number})) {
+                    ++counters_.framesDropped;
+                }
+            }
+            av_packet_unref(packet.get());
+        }
+    } catch (...) {
+        Fail();
+    }
+    --capturing_;
+}
+
+void LiveRecording::CaptureSound() {
     try {
         for (;;) {
             PacketPtr packet(av_packet_alloc());
             if (!packet) {
                 throw std::bad_alloc();
             }
-            const std::int64_t time = device.Read(*packet);
-            const std::int64_t stop = stopAt_;
-            if (time >= stop || failed_ || (stop != kNever && av_gettime() > stop + kLateDevice)) {
+            const std::optional<std::int64_t> time = ReadBeforeStop(*mic_, *packet);
+            if (!time) {
                 break;
             }
-            if (pictures) {
-                if (time < opened_) {
-                    continue;  // from before the recording began
-                }
-                SetOrigin(time);
-            }
-            if (!queue.TryPush({std::move(packet), time})) {
-                if (pictures) {
-                    ++counters_.framesDropped;
-                } else {
-                    LOG(WARNING) << "lumo: lost sound from " << device.Description();
-                }
+            if (!sound_.TryPush({std::move(packet), *time})) {
+                LOG(WARNING) << "lumo: lost sound from " << mic_->Description();
             }
         }
     } catch (...) {
@@ -274,23 +311,19 @@ void LiveRecording::EncodePictures() {
     const PacketSink sink = [this](AVPacket& packet) {
         Deliver(videoOut_, video_->Context(), packet, true);
     };
-    // Picture numbers count from the first picture's time, so that the jitter of the capture
-    // times never makes two neighbours share a number, and a dropped picture leaves a gap.
     std::int64_t last = -1;
-    while (std::optional<Captured> picture = pictures_.Pop()) {
-        const std::int64_t origin = Origin();
-        const std::int64_t number = av_rescale(picture->time - origin, fps, 1'000'000);
+    while (std::optional<Picture> picture = pictures_.Pop()) {
         const std::int64_t stop = stopAt_;
         if (stop != kNever &&
-            number >= av_rescale_rnd(stop - origin, fps, 1'000'000, AV_ROUND_UP)) {
+            picture->number >= av_rescale_rnd(stop - Origin(), fps, 1'000'000, AV_ROUND_UP)) {
             continue;  // would show after the end
         }
-        if (number <= last || failed_) {
+        if (picture->number <= last || failed_) {
             ++counters_.framesDropped;
             continue;
         }
-        last = number;
-        video_->Encode(*picture->packet, screen_->Parameters(), number, sink);
+        last = picture->number;
+        video_->Encode(*picture->frame, picture->number, sink);
     }
     video_->Flush(sink);
 }

@@ -141,7 +141,7 @@ void RunRecord(const RecordOptions& options) {
     const std::int64_t dropped = counters.framesDropped;
     if (dropped > 0 && !options.quiet) {
         std::cerr << "lumo: " << dropped << " of " << dropped + counters.framesWritten
-                  << " pictures dropped: the encoder could not keep up" << std::endl;
+                  << " pictures dropped: the machine could not keep up" << std::endl;
     }
     std::cout << project->GetPath().utf8string() << '\n';
 }
@@ -163,9 +163,12 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
             ->add_option("--seconds", options->seconds,
                          "Length of the recording (test signals: 3; real sources: until "
                          "Ctrl-C or SIGTERM)")
+            ->type_name("N")
             ->check(CLI::Range(0.04, 86400.0));
-    CLI::Option* screen = command->add_option("--screen", options->display,
-                                              "Record the X11 display DISPLAY, for example :0");
+    CLI::Option* screen = command
+                              ->add_option("--screen", options->display,
+                                           "Record the X11 display DISPLAY, for example :0")
+                              ->type_name("DISPLAY");
     command->add_option("--region", options->region, "Record only this rectangle of the screen")
         ->type_name("WxH+X+Y")
         ->check(CLI::Validator(
@@ -176,11 +179,14 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
         ->needs(screen);
     command->add_option("--fps", options->fps, "Pictures a second of the screen recording")
         ->capture_default_str()
+        ->type_name("N")
         ->check(CLI::Range(1, 120))
         ->needs(screen);
-    command->add_option("--mic", options->mic,
-                        "Record the PulseAudio source SOURCE: default, or a name that "
-                        "'pactl list short sources' shows");
+    command
+        ->add_option("--mic", options->mic,
+                     "Record the PulseAudio source SOURCE: default, or a name that "
+                     "'pactl list short sources' shows")
+        ->type_name("SOURCE");
     command->add_flag("-q,--quiet", options->quiet, "No progress line and no closing note");
     command->callback([options, seconds, &selected] {
         options->secondsGiven = seconds->count() > 0;

@@ -35,17 +35,23 @@ VideoEncoder::VideoEncoder(int width, int height, int fps, bool globalHeader) {
     av_dict_free(&options);
     CheckFfmpeg(opened,
                 "can not open libx264 for " + std::to_string(width) + "x" + std::to_string(height));
-    frame_ = AllocateFrame(*encoder_);
 }
 
-VideoEncoder::~VideoEncoder() {
+void VideoEncoder::Encode(AVFrame& frame, std::int64_t pts, const PacketSink& sink) {
+    frame.pts = pts;
+    EncodeFrame(*encoder_, &frame, sink, "the screen");
+}
+
+PictureConverter::PictureConverter(const AVCodecContext& encoder)
+    : width_(encoder.width), height_(encoder.height), target_(encoder.pix_fmt) {}
+
+PictureConverter::~PictureConverter() {
     sws_freeContext(scaler_);
 }
 
-void VideoEncoder::Encode(const AVPacket& picture, const AVCodecParameters& format,
-                          std::int64_t pts, const PacketSink& sink) {
+FramePtr PictureConverter::Convert(const AVPacket& picture, const AVCodecParameters& format) {
     const auto pixels = static_cast<AVPixelFormat>(format.format);
-    if (format.width < encoder_->width || format.height < encoder_->height ||
+    if (format.width < width_ || format.height < height_ ||
         picture.size < av_image_get_buffer_size(pixels, format.width, format.height, 1)) {
         throw std::runtime_error("the screen changed its size while being recorded");
     }
@@ -56,17 +62,22 @@ void VideoEncoder::Encode(const AVPacket& picture, const AVCodecParameters& form
         "can not read a captured picture");
     // Same size in and out: a plain conversion, with the flags ffmpeg's scale filter uses.
     // A screen of odd size loses its last row or column here.
-    scaler_ = sws_getCachedContext(scaler_, encoder_->width, encoder_->height, pixels,
-                                   encoder_->width, encoder_->height, encoder_->pix_fmt,
+    scaler_ = sws_getCachedContext(scaler_, width_, height_, pixels, width_, height_, target_,
                                    SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!scaler_) {
         throw std::runtime_error("can not convert pictures from " +
                                  std::string(av_get_pix_fmt_name(pixels)));
     }
-    CheckFfmpeg(av_frame_make_writable(frame_.get()), "can not reuse a frame");
-    sws_scale(scaler_, planes, strides, 0, encoder_->height, frame_->data, frame_->linesize);
-    frame_->pts = pts;
-    EncodeFrame(*encoder_, frame_.get(), sink, "the screen");
+    FramePtr frame(av_frame_alloc());
+    if (!frame) {
+        throw std::bad_alloc();
+    }
+    frame->format = target_;
+    frame->width = width_;
+    frame->height = height_;
+    CheckFfmpeg(av_frame_get_buffer(frame.get(), 0), "can not allocate a picture");
+    sws_scale(scaler_, planes, strides, 0, height_, frame->data, frame->linesize);
+    return frame;
 }
 
 void VideoEncoder::Flush(const PacketSink& sink) {
