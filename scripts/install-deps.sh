@@ -11,10 +11,9 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libavdevice-dev
   ffmpeg
-  xvfb pulseaudio pulseaudio-utils x11-xserver-utils
+  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils
-  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev
 )
 
 missing=()
