@@ -302,14 +302,23 @@ double Loudness(const Sound& sound) {
     return sound.samples.empty() ? 0.0 : std::sqrt(sum / sound.samples.size());
 }
 
-double LongestSilence(const Sound& sound, float threshold) {
+Silence LongestSilence(const Sound& sound, float threshold) {
     std::size_t longest = 0;
+    std::size_t longestEnd = 0;
     std::size_t run = 0;
-    for (const float sample : sound.samples) {
-        run = std::fabs(sample) < threshold ? run + 1 : 0;
-        longest = std::max(longest, run);
+    for (std::size_t index = 0; index < sound.samples.size(); ++index) {
+        run = std::fabs(sound.samples[index]) < threshold ? run + 1 : 0;
+        if (run > longest) {
+            longest = run;
+            longestEnd = index + 1;
+        }
     }
-    return sound.sampleRate > 0 ? static_cast<double>(longest) / sound.sampleRate : 0.0;
+    if (sound.sampleRate <= 0) {
+        return {};
+    }
+    const double rate = sound.sampleRate;
+    return Silence{static_cast<double>(longestEnd - longest) / rate,
+                   static_cast<double>(longest) / rate};
 }
 
 }  // namespace Vantor::Testing

@@ -57,7 +57,12 @@ double StrongestFrequency(const Sound& sound, double low, double high, double st
 // The root mean square of the samples.
 double Loudness(const Sound& sound);
 
-// The longest run of samples quieter than `threshold`, in seconds: a gap in a steady tone.
-double LongestSilence(const Sound& sound, float threshold);
+// The longest run of samples quieter than `threshold`: a gap in a steady tone. Its start is in
+// seconds from the first sample of `sound`.
+struct Silence {
+    double startSeconds = 0.0;
+    double seconds = 0.0;
+};
+Silence LongestSilence(const Sound& sound, float threshold);
 
 }  // namespace Vantor::Testing

@@ -148,9 +148,9 @@ protected:
         // A 440 Hz sine is near zero for a few samples at a time; lost sound is a longer hush.
         // (The stage plays with a 100 ms buffer: a recorder that keeps up hears no gap, as the
         // ffmpeg program shows.)
-        EXPECT_LT(Testing::LongestSilence(sound, 0.01f), 0.005)
-            << file << ": a gap in the sound between " << fromSeconds << " s and "
-            << fromSeconds + seconds << " s";
+        const Testing::Silence gap = Testing::LongestSilence(sound, 0.01f);
+        EXPECT_LT(gap.seconds, 0.005) << file << ": " << gap.seconds << " s without sound from "
+                                      << fromSeconds + gap.startSeconds << " s";
     }
 
     Testing::TempDir root;
