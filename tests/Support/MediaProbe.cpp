@@ -253,18 +253,21 @@ Colour MeanColourAt(const std::string& path, double seconds) {
 
 Sound SoundAt(const std::string& path, double fromSeconds, double seconds) {
     Sound sound;
+    std::size_t wanted = 0;
+    // Timestamps place the start; after it the samples are taken as they follow one another,
+    // as a player plays them, so that jitter in the stamps neither drops nor repeats any.
     Decode(path, AVMEDIA_TYPE_AUDIO, [&](const AVFrame& frame, double time) {
-        sound.sampleRate = frame.sample_rate;
-        for (int sample = 0; sample < frame.nb_samples; ++sample) {
-            const double at = time + static_cast<double>(sample) / frame.sample_rate;
-            if (at >= fromSeconds + seconds) {
-                return false;
-            }
-            if (at >= fromSeconds) {
+        if (sound.sampleRate == 0) {
+            sound.sampleRate = frame.sample_rate;
+            wanted = static_cast<std::size_t>(seconds * frame.sample_rate);
+        }
+        for (int sample = 0; sample < frame.nb_samples && sound.samples.size() < wanted; ++sample) {
+            if (!sound.samples.empty() ||
+                time + static_cast<double>(sample) / frame.sample_rate >= fromSeconds) {
                 sound.samples.push_back(SampleAt(frame, sample));
             }
         }
-        return true;
+        return sound.samples.size() < wanted;
     });
     return sound;
 }

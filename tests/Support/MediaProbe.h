@@ -43,8 +43,9 @@ struct Colour {
 // `seconds` (from the stream's start). Planar 8-bit YUV pictures only.
 Colour MeanColourAt(const std::string& path, double seconds);
 
-// The first channel of the first audio stream from `fromSeconds` (from the stream's start)
-// for `seconds`, as samples in -1..1, and its sample rate.
+// The first channel of the first audio stream: `seconds` worth of consecutive samples from the
+// first one at or after `fromSeconds` (from the stream's start), in -1..1, and the sample rate.
+// Fewer when the stream ends first.
 struct Sound {
     int sampleRate = 0;
     std::vector<float> samples;
