@@ -1,5 +1,6 @@
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,19 +21,27 @@ inline LogLine Error(std::string text) {
     return {google::GLOG_ERROR, text};
 }
 
-// Records every glog line written while it lives.
+// Records every glog line written while it lives, from any thread.
 class LogCapture : public google::LogSink {
 public:
     LogCapture() { google::AddLogSink(this); }
     ~LogCapture() override { google::RemoveLogSink(this); }
     void send(google::LogSeverity severity, const char*, const char*, int, const struct ::tm*,
               const char* message, size_t length) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
         lines_.emplace_back(severity, std::string(message, length));
     }
-    const std::vector<LogLine>& Lines() const { return lines_; }
-    void Clear() { lines_.clear(); }
+    std::vector<LogLine> Lines() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    void Clear() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+    }
 
 private:
+    mutable std::mutex mutex_;
     std::vector<LogLine> lines_;
 };
 

@@ -1,11 +1,9 @@
 #include "Platform/Reelkit/FfmpegLog.h"
 
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <glog/logging.h>
 #include <gmock/gmock.h>
 
 extern "C" {
@@ -20,26 +18,6 @@ namespace {
 using namespace ::testing;
 using Testing::LogLine;
 
-// Lines from any thread; glog may call sinks from several at once.
-class SharedLogCapture : public google::LogSink {
-public:
-    SharedLogCapture() { google::AddLogSink(this); }
-    ~SharedLogCapture() override { google::RemoveLogSink(this); }
-    void send(google::LogSeverity severity, const char*, const char*, int, const struct ::tm*,
-              const char* message, size_t length) override {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        lines_.emplace_back(severity, std::string(message, length));
-    }
-    std::vector<LogLine> Lines() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<LogLine> lines_;
-};
-
 // Routes FFmpeg's log to glog for one test, then gives FFmpeg its own callback and level back.
 class FfmpegLogTest : public Test {
 protected:
@@ -53,7 +31,7 @@ protected:
 
 TEST_F(FfmpegLogTest, LinesAreAssembledFromPiecesAndLoggedAtTheirSeverity) {
     av_log_set_level(AV_LOG_INFO);
-    SharedLogCapture log;
+    Testing::LogCapture log;
     av_log(nullptr, AV_LOG_ERROR, "header %s", "damaged");
     av_log(nullptr, AV_LOG_ERROR, " at byte %d\n", 42);
     av_log(nullptr, AV_LOG_FATAL, "cannot go on\r\n");
@@ -73,7 +51,7 @@ TEST_F(FfmpegLogTest, LinesAreAssembledFromPiecesAndLoggedAtTheirSeverity) {
 
 TEST_F(FfmpegLogTest, ThreadsNeverSpliceIntoEachOthersLines) {
     av_log_set_level(AV_LOG_WARNING);
-    SharedLogCapture log;
+    Testing::LogCapture log;
     constexpr int kLines = 200;
     std::vector<std::thread> threads;
     for (const char* name : {"first", "second", "third"}) {
