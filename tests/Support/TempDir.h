@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -67,6 +68,23 @@ inline std::string ReadFile(const std::string& path) {
     std::ostringstream content;
     content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
+}
+
+// Creates `path` and its missing parents; returns the path.
+inline std::string MakeDirectory(const std::string& path) {
+    boost::filesystem::create_directories(path);
+    return path;
+}
+
+// The names in `directory`, hidden ones included; none when it cannot be read.
+inline std::set<std::string> Entries(const std::string& directory) {
+    std::set<std::string> names;
+    boost::system::error_code error;
+    for (boost::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+         ++it) {
+        names.insert(it->path().filename().string());
+    }
+    return names;
 }
 
 }  // namespace Vantor::Testing

@@ -22,18 +22,10 @@ namespace {
 
 namespace fs = boost::filesystem;
 using namespace ::testing;
+using Testing::Entries;
 using Testing::ReadFile;
 using Testing::ScopedEnv;
 using Testing::WriteFile;
-
-std::set<std::string> Entries(const std::string& directory) {
-    std::set<std::string> names;
-    boost::system::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; ++it) {
-        names.insert(it->path().filename().string());
-    }
-    return names;
-}
 
 // The text of an item's info file, its deletion date checked and replaced by "DATE".
 std::string InfoOf(const std::string& name, const std::string& trash) {
@@ -44,10 +36,12 @@ std::string Info(const std::string& path) {
     return "[Trash Info]\nPath=" + path + "\nDATE\n";
 }
 
-// Removes a trash in a shared place that a test made, unless something else is in it now.
-void RemoveIfEmpty(const std::string& trash) {
+// Takes a test's item back out of a trash in a shared place, and the trash itself unless
+// something else is in it now.
+void TakeBack(const std::string& trash, const std::string& name) {
     boost::system::error_code ignored;
-    for (const char* part : {"/files", "/info", ""}) {
+    for (const std::string& part : {"/files/" + name, "/info/" + name + ".trashinfo",
+                                    std::string("/files"), std::string("/info"), std::string()}) {
         fs::remove(trash + part, ignored);
     }
 }
@@ -191,9 +185,7 @@ TEST_F(TrashTest, WithoutHomeTheAccountHomeHoldsTheTrash) {
     if (MoveToTrash(clip)) {
         EXPECT_EQ(ReadFile(trash + "/files/" + name), "account");
         EXPECT_EQ(InfoOf(name, trash), Info(clip));
-        fs::remove(trash + "/files/" + name);
-        fs::remove(trash + "/info/" + name + ".trashinfo");
-        RemoveIfEmpty(trash);
+        TakeBack(trash, name);
     } else {  // a home on another file system, without a trash there
         EXPECT_EQ(ReadFile(clip), "account");
     }
@@ -225,9 +217,7 @@ TEST_F(TrashTest, ItemOnAnotherFileSystemGoesToItsOwnTrashOrStaysPut) {
     }
     boost::system::error_code ignored;
     fs::remove_all(folder, ignored);
-    fs::remove(trash + "/files/" + name, ignored);
-    fs::remove(trash + "/info/" + name + ".trashinfo", ignored);
-    RemoveIfEmpty(trash);
+    TakeBack(trash, name);
 }
 
 TEST(RemoveDirTest, RemovesTheTreeButNeverWhatItsLinksPointTo) {
