@@ -1,21 +1,17 @@
 #include "Platform/Reelkit/StreamReader.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <random>
-#include <thread>
+#include <sstream>
 
 #include <gmock/gmock.h>
 #include <boost/filesystem.hpp>
@@ -26,11 +22,10 @@ extern "C" {
 
 #include "Lib/Project/ProjectManager.h"
 #include "Platform/Host/LocalFileManager.h"
+#include "tests/Support/ChildProcess.h"
 #include "tests/Support/LogCapture.h"
 #include "tests/Support/MediaFixture.h"
 #include "tests/Support/TempDir.h"
-
-extern char** environ;
 
 namespace Vantor::Lumo {
 namespace {
@@ -94,35 +89,6 @@ private:
     int previousLevel_;
 };
 
-// Aborts the test program if it is still alive after a minute: a call that blocks for ever
-// then fails the suite instead of stalling it. Not a timing check.
-class Watchdog {
-public:
-    explicit Watchdog(std::string what)
-        : what_(std::move(what)), thread_([this] {
-              std::unique_lock<std::mutex> lock(mutex_);
-              if (!done_.wait_for(lock, std::chrono::minutes(1), [this] { return finished_; })) {
-                  std::fprintf(stderr, "hung: %s\n", what_.c_str());
-                  std::abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-        }
-        done_.notify_one();
-        thread_.join();
-    }
-
-private:
-    std::string what_;
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool finished_ = false;
-    std::thread thread_;
-};
-
 // Bytes this process has read from files so far.
 std::int64_t BytesRead() {
     std::ifstream io("/proc/self/io");
@@ -136,18 +102,23 @@ std::int64_t BytesRead() {
     return -1;
 }
 
-// Runs the ffmpeg program with `args`; true when it succeeded.
-bool RunFfmpeg(std::vector<std::string> args) {
-    args.insert(args.begin(), {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"});
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    int status = 0;
-    return posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) == 0 &&
-           ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// Runs the ffmpeg program with `args` (split at spaces) writing `output`; true when it
+// succeeded.
+bool RunFfmpeg(const std::string& args, const std::string& output) {
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
+    std::istringstream words(args);
+    argv.insert(argv.end(), std::istream_iterator<std::string>(words), {});
+    argv.push_back(output);
+    const auto exit = Testing::ChildProcess(argv).WaitFor(60);
+    return exit && exit->status == 0;
+}
+
+// `bytes` of noise, the same for the same seed.
+std::string Noise(std::size_t bytes, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string noise(bytes, '\0');
+    std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
+    return noise;
 }
 
 class StreamReaderTest : public Test {
@@ -195,10 +166,7 @@ TEST_F(StreamReaderTest, ReadsStreamsTagAndDurationQuietly) {
 }
 
 TEST_F(StreamReaderTest, WhatIsNotMediaThrowsNamingThePathAndLogsNothing) {
-    std::mt19937 random(7);
-    std::string noise(64 * 1024, '\0');
-    std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
-    Testing::WriteFile(dir_.Path() + "/random.mkv", noise);
+    Testing::WriteFile(dir_.Path() + "/random.mkv", Noise(64 * 1024, 7));
     Testing::WriteFile(dir_.Path() + "/empty.mkv", "");
     boost::filesystem::create_directory(dir_.Path() + "/directory.mkv");
     Testing::LogCapture log;
@@ -253,7 +221,8 @@ TEST_F(StreamReaderTest, WhatIsNotARegularFileIsRefusedBeforeItIsRead) {
     ASSERT_EQ(::symlink(lonely.c_str(), link.c_str()), 0);
 
     Testing::LogCapture log;
-    const Watchdog watchdog("opening FIFOs and devices");
+    // An open that blocks for ever ends the program by SIGALRM instead of stalling the suite.
+    ::alarm(60);
     for (const std::string& path : {lonely, idle, link, std::string("/dev/zero"),
                                     std::string("/dev/null"), std::string("/dev/urandom")}) {
         try {
@@ -263,6 +232,7 @@ TEST_F(StreamReaderTest, WhatIsNotARegularFileIsRefusedBeforeItIsRead) {
             EXPECT_THAT(error.what(), HasSubstr("'" + path + "': not a regular file"));
         }
     }
+    ::alarm(0);
     ::close(writer);
     EXPECT_THAT(log.Lines(), IsEmpty());
 }
@@ -281,9 +251,7 @@ TEST_F(StreamReaderTest, AnOpenReadsABoundedAmountWhateverTheFileIsCalled) {
     }
 
     // A Matroska signature before 48 MiB of noise: the demuxer would search it all.
-    std::string noise(kMiB, '\0');
-    std::mt19937 random(11);
-    std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
+    const std::string noise = Noise(kMiB, 11);
     std::ofstream damaged(dir_.Path() + "/damaged.mkv", std::ios::binary);
     damaged << Testing::ReadFile(large).substr(0, 64);
     for (int i = 0; i < 48; ++i) {
@@ -298,41 +266,19 @@ TEST_F(StreamReaderTest, AnOpenReadsABoundedAmountWhateverTheFileIsCalled) {
 TEST_F(StreamReaderTest, OggTakesTheDocumentFromTheFirstStreamThatCarriesIt) {
     // Ogg has no container-level tags: ffmpeg writes each stream's into its comment header.
     const std::string video = dir_.Path() + "/take.ogv";
-    ASSERT_TRUE(RunFfmpeg({"-f",
-                           "lavfi",
-                           "-i",
-                           "testsrc=size=32x32:rate=5",
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           "anullsrc=r=8000:cl=mono",
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           "anullsrc=r=8000:cl=mono",
-                           "-t",
-                           "0.4",
-                           "-map",
-                           "0",
-                           "-map",
-                           "1",
-                           "-map",
-                           "2",
-                           "-c:v",
-                           "libtheora",
-                           "-c:a",
-                           "flac",
-                           "-metadata:s:1",
-                           "VANTOR_SPECIFIC_METADATA=" + kDocument,
-                           "-metadata:s:2",
-                           "VANTOR_SPECIFIC_METADATA=second",
-                           video}));
-    const std::string voice = dir_.Path() + "/voice.opus";
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "anullsrc=r=48000:cl=mono", "-t", "0.1", "-c:a",
-                           "libopus", "-metadata", "VANTOR_SPECIFIC_METADATA={}", voice}));
-    const std::string plain = dir_.Path() + "/plain.oga";
     ASSERT_TRUE(RunFfmpeg(
-        {"-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t", "0.1", "-c:a", "flac", plain}));
+        "-f lavfi -i testsrc=size=32x32:rate=5 -f lavfi -i anullsrc=r=8000:cl=mono -f lavfi -i "
+        "anullsrc=r=8000:cl=mono -t 0.4 -map 0 -map 1 -map 2 -c:v libtheora -c:a flac "
+        "-metadata:s:1 VANTOR_SPECIFIC_METADATA=" +
+            kDocument + " -metadata:s:2 VANTOR_SPECIFIC_METADATA=second",
+        video));
+    const std::string voice = dir_.Path() + "/voice.opus";
+    ASSERT_TRUE(
+        RunFfmpeg("-f lavfi -i anullsrc=r=48000:cl=mono -t 0.1 -c:a libopus -metadata "
+                  "VANTOR_SPECIFIC_METADATA={}",
+                  voice));
+    const std::string plain = dir_.Path() + "/plain.oga";
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i anullsrc=r=8000:cl=mono -t 0.1 -c:a flac", plain));
 
     const auto reader = CreateStreamReader(video);
     EXPECT_THAT(TypesOf(*reader), ElementsAre(kVideo, kAudio, kAudio));
