@@ -6,13 +6,10 @@
 #include <boost/exception/get_error_info.hpp>
 #include <boost/filesystem.hpp>
 
-#include "App/IPC/LumoIntegration/FormatFile.h"
 #include "Lib/Project/FolderProject.h"
 #include "Lib/Project/MediaContainerProject.h"
-#include "Lib/Project/ProjectNaming.h"
 #include "Platform/Host/LocalFileManager.h"
 #include "tests/Support/LogCapture.h"
-#include "tests/Support/MediaFixture.h"
 #include "tests/Support/ScriptedStreamReader.h"
 #include "tests/Support/TempDir.h"
 
@@ -144,28 +141,6 @@ TEST_F(ProjectManagerTest, ExtensionsClassifyPathsByteWiseIgnoringCase) {
         EXPECT_FALSE(projects.IsVideoProject(neither) || projects.IsImageProject(neither))
             << neither;
     }
-}
-
-// The typical road through the real components: FFmpeg reads back what the recorder wrote.
-TEST_F(ProjectManagerTest, EndToEndARecordingOpensWithItsGroups) {
-    projects.CreateProject(ioPath(root.Path()), GetDefaultProjectName(), "");
-    const auto screen = projects.GetCurrentProject()->AddStream(MediaType::Video, "screen");
-    const auto mic = projects.GetCurrentProject()->AddStream(MediaType::Audio, "mic");
-    ASSERT_EQ(screen.path, root / "KorvelProject1.mkv");
-    Testing::WriteMatroska(
-        screen.path.utf8string(), {MediaType::Video, MediaType::Audio},
-        Lumoreel::FormatFile::StreamInfoToString({{screen.type, 0, screen.group, "", 1, "", 0},
-                                                  {mic.type, 1, mic.group, "", 1, "", 0}}));
-    projects.Reset();
-    log.Clear();
-    projects.LoadProject(screen.path);
-    const IProject::Info info = projects.GetCurrentProject()->GetInfo();
-    ASSERT_EQ(info.streams.size(), 2u);
-    EXPECT_EQ(info.streams[0].group, "screen");
-    EXPECT_EQ(info.streams[1].group, "mic");
-    EXPECT_EQ(info.streams[1].type, MediaType::Audio);
-    EXPECT_EQ(info.streams[1].path, screen.path);
-    EXPECT_THAT(log.Lines(), IsEmpty());
 }
 
 }  // namespace
