@@ -25,11 +25,6 @@ namespace {
 using namespace ::testing;
 constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
 
-std::string Sized(const std::string& path, std::int64_t size) {
-    Testing::WriteFile(path, std::string(static_cast<std::size_t>(size), 'x'));
-    return path;
-}
-
 int ProcessDescriptors() {
     int count = 0;
     if (DIR* dir = ::opendir("/proc/self/fd")) {
@@ -125,7 +120,6 @@ protected:
         return {};
     }
     static bool Make(const std::string& path, std::int64_t size) {
-        boost::filesystem::create_directories(boost::filesystem::path(path).parent_path());
         Testing::WriteFile(path, "");
         return ::truncate(path.c_str(), size) == 0;
     }
@@ -137,14 +131,15 @@ private:
 TEST_F(PathUtilsTest, SumsRegularFilesOnlyAndNeverFollowsLinks) {
     Testing::TempDir dir;
     const std::string root = dir.Path() + "/project";
-    Sized(root + "/a.mkv", 100);
-    Sized(root + "/takes/b.mkv", 20);
-    Sized(root + "/takes/deeper/c.mkv", 3);
-    Sized(root + "/takes/empty.mkv", 0);
+    Testing::WriteFile(root + "/a.mkv", std::string(100, 'x'));
+    Testing::WriteFile(root + "/takes/b.mkv", std::string(20, 'x'));
+    Testing::WriteFile(root + "/takes/deeper/c.mkv", std::string(3, 'x'));
+    Testing::WriteFile(root + "/takes/empty.mkv", "");
     boost::filesystem::create_directories(root + "/nothing/here");
-    Sized(dir.Path() + "/outside/big.mkv", 5000);
+    Testing::WriteFile(dir.Path() + "/outside/big.mkv", std::string(5000, 'x'));
     boost::filesystem::create_symlink(dir.Path() + "/outside", root + "/dir-link");
     boost::filesystem::create_symlink(dir.Path() + "/outside/big.mkv", root + "/file-link");
+    boost::filesystem::create_symlink(dir.Path() + "/nowhere", root + "/dangling");
     ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0600), 0);
 
     Testing::LogCapture log;
