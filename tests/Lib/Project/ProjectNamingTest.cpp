@@ -16,8 +16,6 @@ namespace fs = boost::filesystem;
 
 TEST(ProjectNamingTest, DefaultsNameTheNextContainer) {
     Testing::TempDir root;
-    EXPECT_EQ(GetDefaultProjectExtension(), ".mkv");
-    EXPECT_EQ(GetDefaultProjectName(), "KorvelProject");
     EXPECT_EQ(GenerateProjectPath(ioPath(root.Path())), root / "KorvelProject1.mkv");
     Testing::WriteFile(root.Path() + "/KorvelProject4.mkv", "");
     // Nothing is created, so repeated calls agree.
