@@ -124,7 +124,6 @@ TEST_F(LumoToolTest, NewProjectsGetFreshNamesAndRemoveGoesToTheTrash) {
     EXPECT_EQ(removed.status, 0) << removed.err;
     EXPECT_FALSE(fs::exists(root.Path() + "/Take1"));
     EXPECT_TRUE(fs::is_directory(root.Path() + "/data/Trash/files/Take1"));
-    EXPECT_TRUE(fs::exists(root.Path() + "/data/Trash/info/Take1.trashinfo"));
 
     const Outcome doc = Lumo({"doc", "video:screen", "audio:mic:Mic"});
     EXPECT_EQ(doc.out,
