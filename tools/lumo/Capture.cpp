@@ -169,4 +169,13 @@ ScreenSource ProbeScreen(const ScreenSource& source) {
     return exact;
 }
 
+void ProbeMic(const std::string& source) {
+    CaptureDevice device = CaptureDevice::OpenMic(source);
+    const PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        throw std::bad_alloc();
+    }
+    device.Read(*packet);
+}
+
 }  // namespace Vantor::Lumo::Tool

@@ -64,4 +64,10 @@ private:
 // rectangle to capture, with even sides. Throws like CaptureDevice::OpenScreen.
 ScreenSource ProbeScreen(const ScreenSource& source);
 
+// Opens the sound source once, to check it, and waits for its first sound: a sound server
+// that has only just begun to serve the source takes up to a second or two for it, which a
+// recording should not spend on its own clock. Throws like CaptureDevice::OpenMic, or when
+// the source fails before it delivers.
+void ProbeMic(const std::string& source);
+
 }  // namespace Vantor::Lumo::Tool

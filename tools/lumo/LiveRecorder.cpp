@@ -19,6 +19,7 @@ extern "C" {
 #include "tools/lumo/BoundedQueue.h"
 #include "tools/lumo/OutputFile.h"
 #include "tools/lumo/PictureNumbers.h"
+#include "tools/lumo/SoundClock.h"
 #include "tools/lumo/VideoEncoder.h"
 
 namespace Vantor::Lumo::Tool {
@@ -30,11 +31,12 @@ namespace {
 constexpr std::size_t kPicturesQueued = 15;
 // Sound is small and must never be lost to a busy picture encoder: two seconds of pieces.
 constexpr std::size_t kSoundPiecesQueued = 100;
-// A device still silent this long after the end is not waited for any more.
+// A device still silent this long after the end is not waited for any more; the screen waits
+// this long for the sound to begin, then begins without it.
 constexpr std::int64_t kLateDevice = 2'000'000;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 
-// A captured piece of sound and its capture time.
+// A captured piece of sound and the capture time of its first sample.
 struct Captured {
     PacketPtr packet;
     std::int64_t time;
@@ -67,7 +69,7 @@ private:
     std::int64_t Origin() const;
     std::int64_t PicturesBefore(std::int64_t time) const;
     double Elapsed() const;
-    std::optional<std::int64_t> ReadBeforeStop(CaptureDevice& device, AVPacket& packet);
+    bool Begins(std::int64_t picture);
     void CapturePictures();
     void CaptureSound();
     void EncodePictures();
@@ -91,10 +93,12 @@ private:
     BoundedQueue<Captured> sound_{kSoundPiecesQueued};
 
     // Times are av_gettime()'s microseconds.
-    std::int64_t opened_ = 0;                   // earlier pictures are stale
-    std::optional<std::int64_t> length_;        // when the recording has a set length
-    std::atomic<std::int64_t> origin_{kNever};  // time 0 of both streams: the first picture
-    std::atomic<std::int64_t> stopAt_{kNever};  // nothing from here on is recorded
+    std::int64_t opened_ = 0;                       // earlier pictures are stale
+    std::int64_t firstPicture_ = kNever;            // of the screen's capture thread
+    std::optional<std::int64_t> length_;            // when the recording has a set length
+    std::atomic<std::int64_t> origin_{kNever};      // time 0 of both streams, once both deliver
+    std::atomic<std::int64_t> soundStart_{kNever};  // the first sound's capture time
+    std::atomic<std::int64_t> stopAt_{kNever};      // nothing from here on is recorded
     std::atomic<int> capturing_{0};
     std::atomic<bool> failed_{false};
     std::mutex failing_;
@@ -168,9 +172,6 @@ void LiveRecording::Start() {
         screen_ = CaptureDevice::OpenScreen(*sources_.screen);
     }
     opened_ = av_gettime();
-    if (!video_) {
-        SetOrigin(opened_);
-    }
     if (video_) {
         Spawn([this] { EncodePictures(); });
         ++capturing_;
@@ -233,7 +234,7 @@ void LiveRecording::SetOrigin(std::int64_t time) {
     }
 }
 
-// Waits for the first picture to fix it; Stop and Fail fix it as well.
+// Waits for both devices to deliver; Stop and Fail fix it as well.
 std::int64_t LiveRecording::Origin() const {
     std::int64_t origin = origin_;
     while (origin == kNever) {
@@ -254,14 +255,24 @@ double LiveRecording::Elapsed() const {
     return origin == kNever || now < origin ? 0.0 : (now - origin) / 1e6;
 }
 
-// The next piece of sound's capture time; nothing once the device has reached the end time.
-std::optional<std::int64_t> LiveRecording::ReadBeforeStop(CaptureDevice& device, AVPacket& packet) {
-    const std::int64_t time = device.Read(packet);
-    const std::int64_t stop = stopAt_;
-    if (time >= stop || failed_ || (stop != kNever && av_gettime() > stop + kLateDevice)) {
-        return std::nullopt;
+// Whether the recording has begun by the picture captured at `picture`, beginning it when the
+// sound has begun too: time 0 is the later of the two starts, so neither stream opens with a
+// stretch the other lacks. A sound device that says nothing is waited for only so long.
+bool LiveRecording::Begins(std::int64_t picture) {
+    firstPicture_ = std::min(firstPicture_, picture);
+    if (origin_ == kNever) {
+        const std::int64_t sound = soundStart_;
+        if (sound != kNever) {
+            SetOrigin(std::max(picture, sound));
+        } else if (!audio_) {
+            SetOrigin(picture);
+        } else if (picture - firstPicture_ > kLateDevice) {
+            LOG(WARNING) << "lumo: no sound yet from " << mic_->Description()
+                         << "; the recording begins without it";
+            SetOrigin(picture);
+        }
     }
-    return time;
+    return picture >= origin_;
 }
 
 // Converts here rather than in the encoder's thread: the device's buffer is free at once, and
@@ -280,8 +291,7 @@ void LiveRecording::CapturePictures() {
             if (failed_ || (stop != kNever && av_gettime() > stop + kLateDevice)) {
                 break;
             }
-            if (time >= opened_) {  // else from before the recording began
-                SetOrigin(time);
+            if (time >= opened_ && Begins(time)) {  // else from before the devices were opened
                 const std::optional<std::int64_t> number = numbers.Next(time - origin_);
                 if (number && stop != kNever && *number >= PicturesBefore(stop)) {
                     break;
@@ -300,18 +310,29 @@ void LiveRecording::CapturePictures() {
     --capturing_;
 }
 
+// Runs on to the first piece at or after the end time.
 void LiveRecording::CaptureSound() {
     try {
+        const AVCodecParameters& parameters = mic_->Parameters();
+        const int bytesPerSample =
+            parameters.ch_layout.nb_channels * av_get_bits_per_sample(parameters.codec_id) / 8;
+        SoundClock clock(parameters.sample_rate);
         for (;;) {
             PacketPtr packet(av_packet_alloc());
             if (!packet) {
                 throw std::bad_alloc();
             }
-            const std::optional<std::int64_t> time = ReadBeforeStop(*mic_, *packet);
-            if (!time) {
+            const std::int64_t stamp = mic_->Read(*packet);
+            const std::int64_t time = clock.Place(stamp, packet->size / bytesPerSample);
+            const std::int64_t stop = stopAt_;
+            if (failed_ || time >= stop || (stop != kNever && av_gettime() > stop + kLateDevice)) {
                 break;
             }
-            if (!sound_.TryPush({std::move(packet), *time})) {
+            std::int64_t unset = kNever;
+            if (soundStart_.compare_exchange_strong(unset, time) && !video_) {
+                SetOrigin(time);
+            }
+            if (!sound_.TryPush({std::move(packet), time})) {
                 LOG(WARNING) << "lumo: lost sound from " << mic_->Description();
             }
         }

@@ -84,7 +84,7 @@ void RunRecord(const RecordOptions& options) {
         sources.screen = ProbeScreen({options.display, ParseRegion(options.region), options.fps});
     }
     if (!options.mic.empty()) {
-        CaptureDevice::OpenMic(options.mic);
+        ProbeMic(options.mic);
         sources.mic = options.mic;
     }
 
