@@ -1,12 +1,14 @@
 #include "tools/lumo/Capture.h"
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
 
 extern "C" {
-#include <libavdevice/avdevice.h>
+#include <libavdevice/version.h>
 #include <libavutil/time.h>
 }
 
@@ -24,6 +26,30 @@ constexpr int kChannels = 2;
 constexpr int kFragmentBytes = kSampleRate / 50 * kChannels * 2;
 // Timestamps further than this from the wall clock come from another clock.
 constexpr std::int64_t kOtherClock = 1'000'000;
+
+// libavdevice brings X11, PulseAudio, SDL, OpenAL and more: about ninety libraries that every
+// other command would load for nothing. Only opening a device loads it, once; it stays loaded,
+// since FFmpeg now knows its devices.
+void RegisterCaptureDevices() {
+    static const std::string failure = [] {
+        const std::string name = "libavdevice.so." + std::to_string(LIBAVDEVICE_VERSION_MAJOR);
+        void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            return std::string(dlerror());
+        }
+        using RegisterAll = void (*)();
+        const auto registerAll =
+            reinterpret_cast<RegisterAll>(dlsym(library, "avdevice_register_all"));
+        if (!registerAll) {
+            return std::string(dlerror());
+        }
+        registerAll();
+        return std::string();
+    }();
+    if (!failure.empty()) {
+        throw std::runtime_error("can not load FFmpeg's capture devices: " + failure);
+    }
+}
 
 struct FreeDictionary {
     void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
@@ -64,7 +90,7 @@ std::optional<Region> ParseRegion(const std::string& text) {
 }
 
 CaptureDevice CaptureDevice::OpenScreen(const ScreenSource& source) {
-    avdevice_register_all();
+    RegisterCaptureDevices();
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "framerate", source.fps, 0);
     if (source.region) {
@@ -80,7 +106,7 @@ CaptureDevice CaptureDevice::OpenScreen(const ScreenSource& source) {
 }
 
 CaptureDevice CaptureDevice::OpenMic(const std::string& source) {
-    avdevice_register_all();
+    RegisterCaptureDevices();
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "sample_rate", kSampleRate, 0);
     av_dict_set_int(&options, "channels", kChannels, 0);
