@@ -32,7 +32,9 @@ namespace fs = boost::filesystem;
 using Testing::CaptureStage;
 using Testing::ChildProcess;
 using ::testing::ElementsAre;
+using Testing::Entries;
 using ::testing::IsEmpty;
+using Testing::MakeDirectory;
 using ::testing::Pair;
 using ::testing::StartsWith;
 
@@ -116,19 +118,6 @@ protected:
             groups.emplace_back(stream.group, stream.type);
         }
         return groups;
-    }
-
-    static std::vector<std::string> Entries(const std::string& directory) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(directory)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    static std::string MakeDirectory(const std::string& path) {
-        fs::create_directories(path);
-        return path;
     }
 
     // Waits for the recorder's first entry in `directory`, then `seconds` more.
