@@ -4,7 +4,7 @@
 #include "Lib/Project/ProjectManager.h"
 #include "Platform/Host/LocalFileManager.h"
 #include "tools/lumo/Commands.h"
-#include "tools/lumo/Output.h"
+#include "tools/lumo/ProjectPrinter.h"
 
 namespace Vantor::Lumo::Tool {
 

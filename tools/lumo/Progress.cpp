@@ -41,7 +41,8 @@ ProgressLine::~ProgressLine() {
     End();
 }
 
-void ProgressLine::Update(double elapsedSeconds, const RecordingCounters& counters, bool force) {
+void ProgressLine::Update(double elapsedSeconds, const Recorder::RecordingCounters& counters,
+                          bool force) {
     if (!enabled_ || ended_ || (!force && drawnAt_ >= 0 && elapsedSeconds - drawnAt_ < 1.0)) {
         return;
     }

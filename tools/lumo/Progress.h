@@ -1,19 +1,13 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-namespace Vantor::Lumo::Tool {
+#include "Recorder/RecordingCounters.h"
 
-// What a recording has done so far; written by its threads, read by anyone.
-struct RecordingCounters {
-    std::atomic<std::int64_t> packetsWritten{0};  // of every stream
-    std::atomic<std::int64_t> framesWritten{0};   // pictures
-    std::atomic<std::int64_t> framesDropped{0};   // pictures captured but left out
-};
+namespace Vantor::Lumo::Tool {
 
 // The line on stderr that shows a recording going on: elapsed time, size of its files,
 // pictures written and dropped. Does nothing when not enabled.
@@ -25,7 +19,8 @@ public:
     ProgressLine& operator=(const ProgressLine&) = delete;
 
     // Redraws the line when a second has passed since the last drawing, or when `force`.
-    void Update(double elapsedSeconds, const RecordingCounters& counters, bool force = false);
+    void Update(double elapsedSeconds, const Recorder::RecordingCounters& counters,
+                bool force = false);
     // Leaves the line as it is and moves below it.
     void End();
 

@@ -1,70 +1,65 @@
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <ctime>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
+
+#include <boost/filesystem/operations.hpp>
 
 #include "App/IPC/LumoIntegration/FormatFile.h"
 #include "Lib/Project/ProjectManager.h"
 #include "Lib/Project/ProjectNaming.h"
 #include "Platform/Host/LocalFileManager.h"
-#include "tools/lumo/Capture.h"
+#include "Recorder/Recording.h"
+#include "Recorder/Sources/PulseSource.h"
+#include "Recorder/Sources/ScreenSource.h"
+#include "Recorder/Sources/TestSignals.h"
+#include "Recorder/WaitOrAbandon.h"
 #include "tools/lumo/Commands.h"
-#include "tools/lumo/LiveRecorder.h"
 #include "tools/lumo/Progress.h"
-#include "tools/lumo/Recorder.h"
+#include "tools/lumo/RecordingProject.h"
+#include "tools/lumo/StopSignals.h"
 
 namespace Vantor::Lumo::Tool {
 
 namespace {
 
 namespace Document = Lumoreel::FormatFile;
+using Recorder::Source;
+
+// A device that gives nothing this long is reported instead of waited for.
+constexpr std::chrono::seconds kDeviceLimit{10};
 
 struct RecordOptions {
     std::string directory;
     bool folder = false;
     double seconds = 3.0;
     bool secondsGiven = false;
-    std::string display;
+    std::optional<std::string> display;
     std::string region;
     int fps = 30;
-    std::string mic;
+    std::optional<std::string> mic;
     bool quiet = false;
 };
 
-// SIGINT and SIGTERM end the recording and keep it. They are blocked in every thread (the
-// capture libraries start their own, which inherit the mask) and collected here, so no
-// handler runs at an arbitrary point.
-class StopSignals {
-public:
-    StopSignals() {
-        sigemptyset(&signals_);
-        sigaddset(&signals_, SIGINT);
-        sigaddset(&signals_, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-    }
-    ~StopSignals() {
-        // One more Ctrl-C while the files were being finished changes nothing any more.
-        while (Arrived()) {
+// Opens a device on a thread of its own: Ctrl-C and a device that never answers both end the
+// wait, which its library would not.
+std::unique_ptr<Source> OpenDevice(std::function<std::unique_ptr<Source>()> open,
+                                   StopSignals& stopSignals, const std::string& timeoutText) {
+    try {
+        return Recorder::WaitOrAbandon<std::unique_ptr<Source>>(
+            std::move(open), kDeviceLimit, [&stopSignals] { return stopSignals.Arrived(); },
+            timeoutText);
+    } catch (const Recorder::Abandoned& abandoned) {
+        if (abandoned.reason == Recorder::Abandoned::Reason::Stopped) {
+            throw std::runtime_error("stopped before the recording began");
         }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        throw;
     }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // Whether one of them came since the last call; never waits.
-    bool Arrived() {
-        const timespec noWait{};
-        return sigtimedwait(&signals_, nullptr, &noWait) > 0;
-    }
-
-private:
-    sigset_t signals_{};
-    sigset_t previous_{};
-};
+}
 
 Document::StreamInfo ToRecord(const IProject::StreamInfo& stream, const std::string& name) {
     Document::StreamInfo record;
@@ -75,75 +70,97 @@ Document::StreamInfo ToRecord(const IProject::StreamInfo& stream, const std::str
     return record;
 }
 
+// The closing note: what was left out, and whose doing it was.
+void ReportDrops(const Recorder::RecordingCounters& counters) {
+    const std::int64_t dropped = counters.framesDropped;
+    const std::int64_t whileStopped = counters.framesLostWhileStopped;
+    const std::int64_t all = dropped + whileStopped + counters.framesWritten;
+    if (dropped > 0) {
+        std::cerr << "lumo: " << dropped << " of " << all
+                  << " pictures dropped: the machine could not keep up" << std::endl;
+    }
+    if (counters.stoppedMicroseconds > 0) {
+        std::cerr << "lumo: the process was stopped for "
+                  << std::llround(counters.stoppedMicroseconds / 1e5) / 10.0 << " s; "
+                  << whileStopped << " pictures of that span were left out" << std::endl;
+    }
+}
+
 void RunRecord(const RecordOptions& options) {
     StopSignals stopSignals;
-    const bool live = !options.display.empty() || !options.mic.empty();
-    // The devices are tried before anything is created, so a wrong name leaves nothing behind.
-    LiveSources sources;
-    if (!options.display.empty()) {
-        sources.screen = ProbeScreen({options.display, ParseRegion(options.region), options.fps});
+    const bool live = options.display || options.mic;
+    // The devices are opened before anything is created, so a wrong name leaves nothing behind;
+    // the sound first, since it buffers what it hears while the screen opens.
+    std::unique_ptr<Source> mic;
+    std::unique_ptr<Source> screen;
+    if (options.mic) {
+        mic = OpenDevice([name = *options.mic] { return Recorder::OpenPulseSource(name); },
+                         stopSignals,
+                         "the PulseAudio source '" + *options.mic + "' gave no sound within 10 s");
     }
-    if (!options.mic.empty()) {
-        ProbeMic(options.mic);
-        sources.mic = options.mic;
+    if (options.display) {
+        const Recorder::ScreenRequest request{*options.display,
+                                              Recorder::ParseRegion(options.region), options.fps};
+        screen =
+            OpenDevice([request] { return Recorder::OpenScreen(request); }, stopSignals,
+                       "the X11 display '" + *options.display + "' did not answer within 10 s");
+    }
+    if (!live) {
+        screen = Recorder::OpenTestPattern();
+        mic = Recorder::OpenTestTone();
     }
 
-    const auto kind = options.folder ? ProjectManager::ProjectType::Folder
-                                     : ProjectManager::ProjectType::MediaContainer;
-    ProjectManager projects(std::make_shared<LocalFileManager>(), [kind] { return kind; });
-    projects.CreateProject(options.directory, GetDefaultProjectName(), "");
-    const std::shared_ptr<IProject> project = projects.GetCurrentProject();
-    std::vector<IProject::StreamInfo> streams;
+    RecordingProject project(options.directory, options.folder);
+    std::vector<Recorder::Track> tracks;
     std::vector<Document::StreamInfo> records;
-    if (!live || sources.screen) {
-        streams.push_back(project->AddStream(MediaType::Video, "screen"));
-        records.push_back(
-            ToRecord(streams.back(), live ? "X11 display " + options.display : "test pattern"));
-    }
-    if (!live || sources.mic) {
-        streams.push_back(project->AddStream(MediaType::Audio, "mic"));
-        records.push_back(
-            ToRecord(streams.back(), live ? "PulseAudio " + options.mic : "440 Hz tone"));
+    for (auto* source : {&screen, &mic}) {
+        if (*source) {
+            const bool video = source == &screen;
+            const IProject::StreamInfo stream = project.AddStream(
+                video ? MediaType::Video : MediaType::Audio, video ? "screen" : "mic");
+            const std::string name =
+                !live ? (video ? "test pattern" : "440 Hz tone")
+                      : (video ? "X11 display " + *options.display : "PulseAudio " + *options.mic);
+            records.push_back(ToRecord(stream, name));
+            tracks.push_back({std::move(*source), stream});
+        }
     }
     // A folder's stream files need no document: each holds one stream, named by its group.
     const std::string tag = options.folder ? "" : Document::StreamInfoToString(records);
 
     std::vector<std::string> files;
-    for (const IProject::StreamInfo& stream : streams) {
-        files.push_back(stream.path.utf8string());
+    for (const Recorder::Track& track : tracks) {
+        files.push_back(track.stream.path.utf8string());
     }
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO), files);
-    RecordingCounters counters;
-    double recorded = 0;
-    const auto keepGoing = [&](double seconds) {
-        recorded = seconds;
-        progress.Update(seconds, counters);
-        return !stopSignals.Arrived();
-    };
+    std::unique_ptr<Recorder::Recording> recording;
+    double recorded = 0.0;
     try {
-        if (live) {
-            RecordLive(streams, tag, sources,
-                       options.secondsGiven ? std::optional(options.seconds) : std::nullopt,
-                       counters, keepGoing);
-        } else {
-            Record(streams, tag, options.seconds, counters, keepGoing);
-        }
+        recording =
+            std::make_unique<Recorder::Recording>(std::move(tracks), tag, project.NextName());
+        recording->Run(
+            options.secondsGiven || !live ? std::optional(options.seconds) : std::nullopt,
+            [&](double seconds) {
+                recorded = seconds;
+                progress.Update(seconds, recording->Counters());
+                return !stopSignals.Arrived();
+            });
     } catch (...) {
         progress.End();
-        // Nothing recorded: no empty project is left behind. Anything recorded stays, playable.
-        if (counters.packetsWritten == 0) {
-            projects.RemoveCurrentProject(RemoveType::FromDisk);
+        // Whatever was kept is the user's: say where it is, then why it ended early.
+        if (recording && !recording->Files().empty()) {
+            project.PrintPath(std::cout);
+        } else {
+            project.Abandon();
         }
         throw;
     }
-    progress.Update(recorded, counters, true);
+    progress.Update(recorded, recording->Counters(), true);
     progress.End();
-    const std::int64_t dropped = counters.framesDropped;
-    if (dropped > 0 && !options.quiet) {
-        std::cerr << "lumo: " << dropped << " of " << dropped + counters.framesWritten
-                  << " pictures dropped: the machine could not keep up" << std::endl;
+    if (!options.quiet) {
+        ReportDrops(recording->Counters());
     }
-    std::cout << project->GetPath().utf8string() << '\n';
+    project.PrintPath(std::cout);
 }
 
 }  // namespace
@@ -158,22 +175,35 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
         ->required();
     command->add_flag("--folder", options->folder,
                       "A folder with one file per stream instead of one media-container file");
+    const CLI::Validator finite(
+        [](std::string& text) {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            return end != text.c_str() && !std::isfinite(value) ? "not a number of seconds"
+                                                                : std::string();
+        },
+        "FINITE");
     CLI::Option* seconds =
         command
             ->add_option("--seconds", options->seconds,
                          "Length of the recording (test signals: 3; real sources: until "
-                         "Ctrl-C or SIGTERM)")
+                         "Ctrl-C, SIGTERM or SIGHUP)")
             ->type_name("N")
-            ->check(CLI::Range(0.04, 86400.0));
+            ->check(finite & CLI::Range(0.04, 86400.0));
+    const CLI::Validator notEmpty(
+        [](std::string& text) { return text.empty() ? "must not be empty" : std::string(); },
+        "NOT EMPTY");
     CLI::Option* screen = command
                               ->add_option("--screen", options->display,
                                            "Record the X11 display DISPLAY, for example :0")
-                              ->type_name("DISPLAY");
+                              ->type_name("DISPLAY")
+                              ->check(notEmpty);
     command->add_option("--region", options->region, "Record only this rectangle of the screen")
         ->type_name("WxH+X+Y")
         ->check(CLI::Validator(
             [](std::string& text) {
-                return ParseRegion(text) ? std::string() : "not a rectangle WxH+X+Y: " + text;
+                return Recorder::ParseRegion(text) ? std::string()
+                                                   : "not a rectangle WxH+X+Y: " + text;
             },
             "WxH+X+Y"))
         ->needs(screen);
@@ -186,7 +216,8 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
         ->add_option("--mic", options->mic,
                      "Record the PulseAudio source SOURCE: default, or a name that "
                      "'pactl list short sources' shows")
-        ->type_name("SOURCE");
+        ->type_name("SOURCE")
+        ->check(notEmpty);
     command->add_flag("-q,--quiet", options->quiet, "No progress line and no closing note");
     command->callback([options, seconds, &selected] {
         options->secondsGiven = seconds->count() > 0;

@@ -1,0 +1,201 @@
+// The threads of a recording: one capture thread and one encoder thread a track.
+
+#include <exception>
+#include <optional>
+
+#include <glog/logging.h>
+extern "C" {
+#include <libavutil/time.h>
+}
+
+#include "Recorder/RecordingState.h"
+#include "Recorder/Timeline/PictureNumbers.h"
+#include "Recorder/Timeline/SoundClock.h"
+
+namespace Vantor::Lumo::Recorder {
+
+namespace {
+
+// Half a second of pictures (22 MB at 1280x720): enough to ride out the encoder's slow start
+// and busy moments, small enough to keep memory flat when it can not keep up at all.
+constexpr std::size_t kPicturesQueued = 15;
+// Sound is small and must never be lost to a busy picture encoder: two seconds of pieces.
+constexpr std::size_t kSoundPiecesQueued = 100;
+// A source still silent this long after the end is not waited for any more.
+constexpr std::int64_t kLateSource = 2'000'000;
+// A drop this soon after the last tick of the recording's own loop happened while the process
+// was running; a later one comes out of a span in which it was stopped.
+constexpr std::int64_t kTickSilence = 250'000;
+
+PacketPtr NewPacket() {
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        throw std::bad_alloc();
+    }
+    return packet;
+}
+
+// The cause of a source's failure, as plainly as the source can say it.
+std::string CauseOf(Source& source, const std::exception& error) {
+    const std::string diagnosis = source.Diagnose();
+    return diagnosis.empty() ? error.what() : diagnosis;
+}
+
+bool PastTheEnd(const RecordingState& state) {
+    const std::int64_t stop = state.clock->StopTime();
+    return state.failed || (stop != RecordingClock::kNever && av_gettime() > stop + kLateSource);
+}
+
+}  // namespace
+
+Lane::Lane() : pictures(kPicturesQueued), sound(kSoundPiecesQueued) {}
+
+const AVCodecContext& Lane::Encoder() const {
+    return video ? video->Context() : audio->Context();
+}
+
+void RecordingState::Fail(const std::string& cause) {
+    {
+        const std::lock_guard<std::mutex> lock(failing);
+        if (failure.empty()) {
+            failure = cause;
+        }
+    }
+    failed = true;
+    clock->StopNow();
+}
+
+void RecordingState::CountDrop() {
+    const std::int64_t now = av_gettime();
+    if (now - lastTick > kTickSilence || now < stopSettles) {
+        ++counters.framesLostWhileStopped;
+    } else {
+        ++counters.framesDropped;
+    }
+}
+
+void RecordingState::Deliver(Lane& lane, AVPacket& packet) {
+    const bool picture = lane.type == MediaType::Video;
+    packet.stream_index = lane.stream->index;
+    if (picture && packet.duration == 0) {
+        packet.duration = 1;  // one picture; the last would get no duration otherwise
+    }
+    av_packet_rescale_ts(&packet, lane.Encoder().time_base, lane.stream->time_base);
+    lane.writer->Write(packet);
+    ++counters.packetsWritten;
+    if (picture) {
+        ++counters.framesWritten;
+    }
+}
+
+// Converts here rather than in the encoder's thread, so the device's buffer is free at once
+// and the conversion runs beside the encoder; but only a picture the queue has room for.
+// Runs on to the last picture before the end, which may come a little after the end when the
+// machine stalled.
+void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
+    try {
+        RecordingClock& clock = *state->clock;
+        PictureNumbers numbers(lane->fps);
+        const PacketPtr packet = NewPacket();
+        const std::int64_t started = av_gettime();  // earlier pictures are stale
+        for (;;) {
+            std::int64_t time = 0;
+            try {
+                time = lane->source->Read(*packet);
+            } catch (const std::exception& error) {
+                if (!PastTheEnd(*state)) {
+                    state->Fail(CauseOf(*lane->source, error));
+                }
+                break;
+            }
+            lane->lastDelivery = state->awake.load();
+            const std::int64_t stop = clock.StopTime();
+            if (PastTheEnd(*state)) {
+                break;
+            }
+            if (time >= started && clock.PictureBegins(time)) {
+                const std::optional<std::int64_t> number = numbers.Next(time - clock.Origin());
+                if (number && stop != RecordingClock::kNever &&
+                    *number >= clock.PicturesBefore(stop, lane->fps)) {
+                    break;
+                }
+                if (!number || lane->pictures.Full() ||
+                    !lane->pictures.TryPush(
+                        {lane->converter->Convert(*packet, lane->source->Parameters()), *number})) {
+                    state->CountDrop();
+                }
+            }
+            av_packet_unref(packet.get());
+        }
+    } catch (const std::exception& error) {
+        state->Fail(error.what());
+    }
+    lane->captureEnded = true;
+}
+
+// Runs on to the first piece at or after the end time.
+void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
+    try {
+        const AVCodecParameters& parameters = lane->source->Parameters();
+        const int bytesPerSample =
+            parameters.ch_layout.nb_channels * av_get_bits_per_sample(parameters.codec_id) / 8;
+        SoundClock soundClock(parameters.sample_rate);
+        for (;;) {
+            PacketPtr packet = NewPacket();
+            std::int64_t stamp = 0;
+            try {
+                stamp = lane->source->Read(*packet);
+            } catch (const std::exception& error) {
+                if (!PastTheEnd(*state)) {
+                    state->Fail(CauseOf(*lane->source, error));
+                }
+                break;
+            }
+            lane->lastDelivery = state->awake.load();
+            const std::int64_t time = soundClock.Place(stamp, packet->size / bytesPerSample);
+            if (PastTheEnd(*state) || time >= state->clock->StopTime()) {
+                break;
+            }
+            state->clock->SoundBegins(time);
+            if (!lane->sound.TryPush({std::move(packet), time})) {
+                LOG(WARNING) << "lumo: lost sound from " << lane->description;
+            }
+        }
+    } catch (const std::exception& error) {
+        state->Fail(error.what());
+    }
+    lane->captureEnded = true;
+}
+
+void EncodePictures(RecordingState& state, Lane& lane) {
+    const PacketSink sink = [&](AVPacket& packet) { state.Deliver(lane, packet); };
+    std::int64_t last = -1;
+    while (std::optional<Picture> picture = lane.pictures.Pop()) {
+        const std::int64_t stop = state.clock->StopTime();
+        if (stop != RecordingClock::kNever &&
+            picture->number >= state.clock->PicturesBefore(stop, lane.fps)) {
+            continue;  // would show after the end
+        }
+        if (picture->number <= last || state.failed) {
+            state.CountDrop();
+            continue;
+        }
+        last = picture->number;
+        lane.video->Encode(*picture->frame, picture->number, sink);
+    }
+    lane.video->Flush(sink);
+}
+
+void EncodeSound(RecordingState& state, Lane& lane) {
+    const PacketSink sink = [&](AVPacket& packet) { state.Deliver(lane, packet); };
+    while (std::optional<Sound> piece = lane.sound.Pop()) {
+        const std::int64_t origin = state.clock->WaitForOrigin();
+        const std::int64_t stop = state.clock->StopTime();
+        lane.audio->Add(*piece->packet, piece->time - origin,
+                        stop == RecordingClock::kNever ? RecordingClock::kNever : stop - origin,
+                        sink);
+    }
+    lane.audio->Finish(state.clock->StopTime() - state.clock->WaitForOrigin(), sink);
+}
+
+}  // namespace Vantor::Lumo::Recorder
