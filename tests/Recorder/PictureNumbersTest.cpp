@@ -32,15 +32,20 @@ std::vector<std::int64_t> Counting(std::int64_t from, std::int64_t to) {
     return numbers;
 }
 
-TEST(PictureNumbersTest, PicturesOwedAfterAStallFollowTheCount) {
+TEST(PictureNumbersTest, PicturesOwedAfterAStallAndASmallSteadyLagFollowTheCount) {
     PictureNumbers numbers(kFps);
     std::vector<std::int64_t> times;
-    for (std::int64_t n = 0; n < 75; ++n) {
-        // Half a second stalled after picture 10; the device then hands out what it owes at once.
-        times.push_back(n >= 10 && n < 22 ? 22 * kPeriod - (22 - n) * 100
-                                          : n * kPeriod + (n % 2) * 3000);
+    for (std::int64_t n = 0; n < 125; ++n) {
+        if (n < 15) {
+            times.push_back(n * kPeriod + (n % 2) * 3000);
+        } else if (n < 40) {
+            // A second stalled; the device then hands out what it owes at once.
+            times.push_back(40 * kPeriod - (40 - n) * 100);
+        } else {
+            times.push_back(n * kPeriod + 60'000);  // 1.5 pictures late from now on
+        }
     }
-    EXPECT_EQ(Number(numbers, times), Counting(0, 75));
+    EXPECT_EQ(Number(numbers, times), Counting(0, 125));
 }
 
 TEST(PictureNumbersTest, ALagLastingASecondSkipsAheadToTheCaptureTimes) {
