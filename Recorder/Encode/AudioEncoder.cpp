@@ -86,6 +86,18 @@ void AudioEncoder::Finish(std::int64_t end, const PacketSink& sink) {
     if (limit > appended_) {
         AppendSilence(limit - appended_, sink);
     }
+    // Sound added before the end was known can run past it; what of it still waits goes.
+    const std::int64_t keep = std::max<std::int64_t>(limit - encoded_, 0);
+    if (av_audio_fifo_size(fifo_) > keep) {
+        std::vector<std::uint8_t> kept(static_cast<std::size_t>(keep) * kBytesPerSample);
+        void* planes[1] = {kept.data()};
+        av_audio_fifo_read(fifo_, planes, static_cast<int>(keep));
+        av_audio_fifo_reset(fifo_);
+        if (av_audio_fifo_write(fifo_, planes, static_cast<int>(keep)) != keep) {
+            throw std::bad_alloc();
+        }
+        appended_ = encoded_ + keep;
+    }
     EncodeWhole(sink, true);
     EncodeFrame(*encoder_, nullptr, sink, "the sound");
 }
