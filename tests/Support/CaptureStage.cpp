@@ -77,6 +77,7 @@ CaptureStage::CaptureStage() {
     Require("pulseaudio", "pulseaudio");
     Require("pactl", "pulseaudio-utils");
     Require("xsetroot", "x11-xserver-utils");
+    Require("xrandr", "x11-xserver-utils");
     Require("ffmpeg", "ffmpeg");
     scratch_ = MakeScratch();
     try {
@@ -201,6 +202,16 @@ void CaptureStage::FillScreen(const std::string& colour) {
     if (!exit || exit->status != 0) {
         throw std::runtime_error("xsetroot -solid " + colour + " failed on " + display_ + ": " +
                                  Tail(Log("xsetroot.err")));
+    }
+}
+
+void CaptureStage::ResizeScreen(int width, int height) {
+    // Xvfb's only output keeps its mode, which xrandr reports as an error; the screen changes
+    // all the same.
+    auto resize =
+        Start({"xrandr", "--fb", std::to_string(width) + "x" + std::to_string(height)}, "xrandr");
+    if (!resize->WaitFor(kStartSeconds)) {
+        throw std::runtime_error("xrandr did not end on " + display_);
     }
 }
 

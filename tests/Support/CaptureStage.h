@@ -43,6 +43,13 @@ public:
     void PlayTone(double frequency);
     void StopTone();
 
+    // Sends `signal` to the X server or to the sound server: SIGSTOP makes a device that takes
+    // connections and never answers, SIGCONT undoes that, SIGKILL makes it vanish.
+    void SignalScreenServer(int signal) const { x_->Signal(signal); }
+    void SignalSoundServer(int signal) const { sound_->Signal(signal); }
+    // Changes the screen's size, as a user choosing another resolution would; throws on failure.
+    void ResizeScreen(int width, int height);
+
     // Starts `argv` with the X display as DISPLAY and the sound server in its environment,
     // its output kept in files of the scratch directory named after `label`.
     std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& argv,

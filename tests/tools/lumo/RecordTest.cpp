@@ -18,11 +18,10 @@
 #include <gtest/gtest.h>
 #include <boost/filesystem.hpp>
 
-#include "Lib/Project/ProjectManager.h"
-#include "Platform/Host/LocalFileManager.h"
 #include "tests/Support/CaptureStage.h"
 #include "tests/Support/ChildProcess.h"
 #include "tests/Support/MediaProbe.h"
+#include "tests/Support/RecordRuns.h"
 #include "tests/Support/TempDir.h"
 
 namespace Vantor::Lumo {
@@ -57,11 +56,7 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = Testing::RecordOutcome;
 
 class RecordTest : public ::testing::Test {
 protected:
@@ -70,6 +65,8 @@ protected:
             stage = std::make_unique<CaptureStage>();
             stage->FillScreen(kColour);
             stage->PlayTone(kTone);
+            lumo = std::make_unique<Testing::RecordRuns>(LUMO_TOOL_PATH, root.Path(),
+                                                         stage->SoundClientEnvironment());
         } catch (const std::exception& error) {
             FAIL() << "cannot set up the screen and sound servers: " << error.what();
         }
@@ -79,29 +76,14 @@ protected:
         return {"--screen", stage->Display(), "--mic", stage->MonitorSource()};
     }
 
-    // Starts `lumo record ARGS...` against the stage; `label` names its output files.
     std::unique_ptr<ChildProcess> StartRecord(const std::string& label,
                                               const std::vector<std::string>& args) {
-        std::vector<std::string> argv{LUMO_TOOL_PATH, "record"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        Testing::ChildOptions options;
-        options.environment = stage->SoundClientEnvironment();
-        options.environment["TMPDIR"] = root.Path();
-        options.stdoutPath = root.Path() + "/" + label + ".out";
-        options.stderrPath = root.Path() + "/" + label + ".err";
-        return std::make_unique<ChildProcess>(argv, options);
+        return lumo->Start(label, args);
     }
 
-    Outcome Finish(ChildProcess& lumo, const std::string& label) {
-        Outcome outcome;
-        const auto exit = lumo.WaitFor(kRunLimitSeconds);
-        outcome.status = exit ? exit->status : -1;
-        if (!exit) {
-            ADD_FAILURE() << "lumo record did not end within " << kRunLimitSeconds << " s";
-            lumo.Stop();
-        }
-        outcome.out = Testing::ReadFile(root.Path() + "/" + label + ".out");
-        outcome.err = Testing::ReadFile(root.Path() + "/" + label + ".err");
+    Outcome Finish(ChildProcess& run, const std::string& label) {
+        const Outcome outcome = lumo->Finish(run, label, kRunLimitSeconds);
+        EXPECT_NE(outcome.status, -1) << label << ": lumo record did not end in time";
         return outcome;
     }
 
@@ -109,15 +91,8 @@ protected:
         return Finish(*StartRecord(label, args), label);
     }
 
-    // The groups and types LoadProject reads back from `path`.
     static std::vector<std::pair<std::string, MediaType>> Groups(const std::string& path) {
-        ProjectManager projects(std::make_shared<LocalFileManager>(), {});
-        projects.LoadProject(path);
-        std::vector<std::pair<std::string, MediaType>> groups;
-        for (const auto& stream : projects.GetCurrentProject()->GetInfo().streams) {
-            groups.emplace_back(stream.group, stream.type);
-        }
-        return groups;
+        return Testing::LoadGroups(path);
     }
 
     // Waits for the recorder's first entry in `directory`, then `seconds` more.
@@ -155,10 +130,12 @@ protected:
 
     Testing::TempDir root;
     std::unique_ptr<CaptureStage> stage;
+    std::unique_ptr<Testing::RecordRuns> lumo;
 };
 
-// The checks themselves, proven on what the ffmpeg program records from the same stage.
-TEST_F(RecordTest, TheStageRecordedByFfmpegPassesTheChecks) {
+// The check of this suite's own oracle, not of lumo: the checks below, proven on what the
+// ffmpeg program records from the same stage.
+TEST_F(RecordTest, OracleCheckFfmpegsOwnRecordingOfTheStagePassesTheChecks) {
     const std::string file = root.Path() + "/ffmpeg.mkv";
     auto ffmpeg = stage->Start(
         Words("ffmpeg -nostdin -v error -f x11grab -framerate 30 -video_size 1280x720 -i " +
@@ -207,29 +184,38 @@ TEST_F(RecordTest, ARecordingHoldsTheScreenAndTheSoundInStep) {
     ExpectTone(file, 0.5, 3.0);
 }
 
-// Ctrl-C finishes the file; a kill midway leaves one that opens and plays up to the kill.
+// Ctrl-C, or the terminal closing (SIGHUP), finishes the file; a kill midway leaves one that
+// opens and plays up to the kill.
 TEST_F(RecordTest, InterruptedRecordingsKeepTheirFiles) {
-    const std::string stopped = MakeDirectory(root.Path() + "/stopped");
     const std::string killed = MakeDirectory(root.Path() + "/killed");
+    std::vector<std::pair<int, std::string>> endings{{SIGINT, "interrupted"}, {SIGHUP, "hungup"}};
+    std::vector<std::unique_ptr<ChildProcess>> ended;
+    for (const auto& [signal, label] : endings) {
+        std::vector<std::string> args = Sources();
+        args.insert(args.begin(), MakeDirectory(root.Path() + "/" + label));
+        ended.push_back(StartRecord(label, args));
+    }
     std::vector<std::string> args = Sources();
-    args.insert(args.begin(), stopped);
-    auto interrupted = StartRecord("interrupted", args);
-    args.front() = killed;
+    args.insert(args.begin(), killed);
     auto crashed = StartRecord("crashed", args);
-    WaitForRecording(*interrupted, stopped, 0.0);
     WaitForRecording(*crashed, killed, 3.0);
-    interrupted->Signal(SIGINT);
+    for (std::size_t each = 0; each < endings.size(); ++each) {
+        ended[each]->Signal(endings[each].first);
+    }
     crashed->Signal(SIGKILL);
 
-    const Outcome run = Finish(*interrupted, "interrupted");
-    EXPECT_EQ(run.status, 0) << run.err;
-    const std::string stoppedFile = stopped + "/KorvelProject1.mkv";
-    EXPECT_EQ(run.out, stoppedFile + "\n");
-    EXPECT_THAT(Groups(stoppedFile),
-                ElementsAre(Pair("screen", MediaType::Video), Pair("mic", MediaType::Audio)));
-    const Testing::MediaSummary summary = Testing::Summarise(stoppedFile);
-    ASSERT_TRUE(summary.durationSeconds) << "the interrupted file was not finished";
-    EXPECT_GT(*summary.durationSeconds, 2.0);
+    for (std::size_t each = 0; each < endings.size(); ++each) {
+        const std::string& label = endings[each].second;
+        const Outcome run = Finish(*ended[each], label);
+        EXPECT_EQ(run.status, 0) << label << ": " << run.err;
+        const std::string file = root.Path() + "/" + label + "/KorvelProject1.mkv";
+        EXPECT_EQ(run.out, file + "\n");
+        EXPECT_THAT(Groups(file),
+                    ElementsAre(Pair("screen", MediaType::Video), Pair("mic", MediaType::Audio)));
+        const Testing::MediaSummary summary = Testing::Summarise(file);
+        ASSERT_TRUE(summary.durationSeconds) << label << ": the file was not finished";
+        EXPECT_GT(*summary.durationSeconds, 2.0) << label;
+    }
 
     const auto end = crashed->WaitFor(kRunLimitSeconds);
     ASSERT_TRUE(end);
