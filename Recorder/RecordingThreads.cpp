@@ -46,6 +46,21 @@ bool PastTheEnd(const RecordingState& state) {
     return state.failed || (stop != RecordingClock::kNever && av_gettime() > stop + kLateSource);
 }
 
+// The next piece from `lane`'s source and its capture time; nothing once the source can give no
+// more, its failure reported when it came before the end.
+std::optional<std::int64_t> ReadNext(RecordingState& state, Lane& lane, AVPacket& packet) {
+    try {
+        const std::int64_t time = lane.source->Read(packet);
+        lane.lastDelivery = state.awake.load();
+        return time;
+    } catch (const std::exception& error) {
+        if (!PastTheEnd(state)) {
+            state.Fail(CauseOf(*lane.source, error));
+        }
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 Lane::Lane() : pictures(kPicturesQueued), sound(kSoundPiecesQueued) {}
@@ -99,16 +114,11 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
         const PacketPtr packet = NewPacket();
         const std::int64_t started = av_gettime();  // earlier pictures are stale
         for (;;) {
-            std::int64_t time = 0;
-            try {
-                time = lane->source->Read(*packet);
-            } catch (const std::exception& error) {
-                if (!PastTheEnd(*state)) {
-                    state->Fail(CauseOf(*lane->source, error));
-                }
+            const std::optional<std::int64_t> read = ReadNext(*state, *lane, *packet);
+            if (!read) {
                 break;
             }
-            lane->lastDelivery = state->awake.load();
+            const std::int64_t time = *read;
             const std::int64_t stop = clock.StopTime();
             if (PastTheEnd(*state)) {
                 break;
@@ -142,17 +152,11 @@ void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> l
         SoundClock soundClock(parameters.sample_rate);
         for (;;) {
             PacketPtr packet = NewPacket();
-            std::int64_t stamp = 0;
-            try {
-                stamp = lane->source->Read(*packet);
-            } catch (const std::exception& error) {
-                if (!PastTheEnd(*state)) {
-                    state->Fail(CauseOf(*lane->source, error));
-                }
+            const std::optional<std::int64_t> stamp = ReadNext(*state, *lane, *packet);
+            if (!stamp) {
                 break;
             }
-            lane->lastDelivery = state->awake.load();
-            const std::int64_t time = soundClock.Place(stamp, packet->size / bytesPerSample);
+            const std::int64_t time = soundClock.Place(*stamp, packet->size / bytesPerSample);
             if (PastTheEnd(*state) || time >= state->clock->StopTime()) {
                 break;
             }
