@@ -99,7 +99,10 @@ void AudioEncoder::Finish(std::int64_t end, const PacketSink& sink) {
         appended_ = encoded_ + keep;
     }
     EncodeWhole(sink, true);
-    EncodeFrame(*encoder_, nullptr, sink, "the sound");
+    // FLAC ends even an empty stream with a packet (its final header): that is no sound.
+    if (encoded_ > 0) {
+        EncodeFrame(*encoder_, nullptr, sink, "the sound");
+    }
 }
 
 void AudioEncoder::Append(const std::uint8_t* samples, std::int64_t count, const PacketSink& sink) {
