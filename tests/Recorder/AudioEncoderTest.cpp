@@ -88,7 +88,11 @@ private:
     }
 
     AudioEncoder encoder_{false};
+
+protected:
     std::vector<PacketPtr> packets_;
+
+private:
     const PacketSink sink_ = [this](AVPacket& packet) {
         packets_.emplace_back(av_packet_clone(&packet));
     };
@@ -112,6 +116,12 @@ TEST_F(AudioEncoderTest, SoundCapturedTwiceOrBeforeTheBeginningIsLeftOut) {
 TEST_F(AudioEncoderTest, TheSoundIsFilledUpToTheEnd) {
     Add(1000, 960, 0);
     EXPECT_EQ(Finish(100), (Runs{{1000, 960}, {0, 3840}}));
+}
+
+TEST_F(AudioEncoderTest, NoSoundAndNoLengthGiveNoPacket) {
+    Add(1000, 960, 0, 0);
+    EXPECT_EQ(Finish(0), Runs{});
+    EXPECT_TRUE(packets_.empty());
 }
 
 TEST_F(AudioEncoderTest, TheSoundIsCutAtAnEndKnownWhenItArrives) {
