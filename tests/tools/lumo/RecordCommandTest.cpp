@@ -58,8 +58,8 @@ protected:
 // Runs started together race for the same free name: each takes its own, and none removes
 // another's file.
 TEST_F(RecordCommandTest, RunsStartedTogetherEachKeepTheirOwnProject) {
-    constexpr int kRounds = 3;
-    constexpr int kRuns = 6;
+    constexpr int kRounds = 5;
+    constexpr int kRuns = 8;
     for (const bool folder : {false, true}) {
         const std::string takes =
             Testing::MakeDirectory(root.Path() + (folder ? "/folders" : "/containers"));
