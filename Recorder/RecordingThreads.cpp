@@ -9,7 +9,7 @@ extern "C" {
 }
 
 #include "Recorder/RecordingState.h"
-#include "Recorder/Timeline/PictureNumbers.h"
+#include "Recorder/Timeline/PictureGrid.h"
 #include "Recorder/Timeline/SoundClock.h"
 
 namespace Vantor::Lumo::Recorder {
@@ -103,15 +103,24 @@ void RecordingState::Deliver(Lane& lane, AVPacket& packet) {
     }
 }
 
-// Converts here rather than in the encoder's thread, so the device's buffer is free at once
-// and the conversion runs beside the encoder; but only a picture the queue has room for.
-// Runs on to the last picture before the end, which may come a little after the end when the
-// machine stalled.
+// Each picture is held until the grid knows its slot is its own, then converted here rather
+// than in the encoder's thread, so the conversion runs beside the encoder; but only a picture
+// the queue has room for. Runs on to the last picture before the end, which may come a little
+// after the end when the machine stalled.
 void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
     try {
         RecordingClock& clock = *state->clock;
-        PictureNumbers numbers(lane->fps);
+        PictureGrid grid(lane->fps);
         const PacketPtr packet = NewPacket();
+        const PacketPtr held = NewPacket();
+        const auto release = [&](std::int64_t slot) {
+            if (lane->pictures.Full() ||
+                !lane->pictures.TryPush(
+                    {lane->converter->Convert(*held, lane->source->Parameters()), slot})) {
+                state->CountDrop();
+            }
+            av_packet_unref(held.get());
+        };
         const std::int64_t started = av_gettime();  // earlier pictures are stale
         for (;;) {
             const std::optional<std::int64_t> read = ReadNext(*state, *lane, *packet);
@@ -124,18 +133,27 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
                 break;
             }
             if (time >= started && clock.PictureBegins(time)) {
-                const std::optional<std::int64_t> number = numbers.Next(time - clock.Origin());
-                if (number && stop != RecordingClock::kNever &&
-                    *number >= clock.PicturesBefore(stop, lane->fps)) {
+                const std::int64_t sinceOrigin = time - clock.Origin();
+                if (stop != RecordingClock::kNever &&
+                    grid.SlotOf(sinceOrigin) >= clock.PicturesBefore(stop, lane->fps)) {
                     break;
                 }
-                if (!number || lane->pictures.Full() ||
-                    !lane->pictures.TryPush(
-                        {lane->converter->Convert(*packet, lane->source->Parameters()), *number})) {
+                const PictureGrid::Offer offer = grid.Place(sinceOrigin);
+                if (offer.release) {
+                    release(*offer.release);
+                }
+                if (offer.dropped) {
                     state->CountDrop();
+                }
+                if (offer.held) {
+                    av_packet_unref(held.get());
+                    av_packet_move_ref(held.get(), packet.get());
                 }
             }
             av_packet_unref(packet.get());
+        }
+        if (const std::optional<std::int64_t> slot = grid.Release()) {
+            release(*slot);
         }
     } catch (const std::exception& error) {
         state->Fail(error.what());
@@ -171,9 +189,18 @@ void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> l
     lane->captureEnded = true;
 }
 
+// A slot the grid left empty shows the picture before it again.
 void EncodePictures(RecordingState& state, Lane& lane) {
     const PacketSink sink = [&](AVPacket& packet) { state.Deliver(lane, packet); };
     std::int64_t last = -1;
+    FramePtr shown;
+    const auto repeatUntil = [&](std::int64_t slot) {
+        for (std::int64_t n = PictureGrid::Repeats(last, slot); shown && n > 0 && !state.failed;
+             --n) {
+            lane.video->Encode(*shown, ++last, sink);
+            ++state.counters.framesRepeated;
+        }
+    };
     while (std::optional<Picture> picture = lane.pictures.Pop()) {
         const std::int64_t stop = state.clock->StopTime();
         if (stop != RecordingClock::kNever &&
@@ -184,8 +211,14 @@ void EncodePictures(RecordingState& state, Lane& lane) {
             state.CountDrop();
             continue;
         }
+        repeatUntil(picture->number);
         last = picture->number;
         lane.video->Encode(*picture->frame, picture->number, sink);
+        shown = std::move(picture->frame);
+    }
+    const std::int64_t stop = state.clock->StopTime();
+    if (stop != RecordingClock::kNever) {
+        repeatUntil(state.clock->PicturesBefore(stop, lane.fps));
     }
     lane.video->Flush(sink);
 }

@@ -11,7 +11,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libavdevice-dev
   ffmpeg
-  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev
+  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev libxcb1-dev libxcb-shm0-dev libpulse-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils abigail-tools doxygen
 )

@@ -79,6 +79,11 @@ void ReportDrops(const Recorder::RecordingCounters& counters) {
         std::cerr << "lumo: " << dropped << " of " << all
                   << " pictures dropped: the machine could not keep up" << std::endl;
     }
+    if (counters.framesRepeated > 0) {
+        std::cerr << "lumo: " << counters.framesRepeated << " of " << counters.framesWritten
+                  << " pictures repeat the one before: no new one was captured in time"
+                  << std::endl;
+    }
     if (counters.stoppedMicroseconds > 0) {
         std::cerr << "lumo: the process was stopped for "
                   << std::llround(counters.stoppedMicroseconds / 1e5) / 10.0 << " s; "
