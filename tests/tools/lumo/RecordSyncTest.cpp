@@ -1,0 +1,137 @@
+// Picture and sound of `lumo record` held together: the same events flashed on the stage's
+// screen and played into its sound at once, found again in the recording and paired. The goals
+// hold for every condition: the sound within 20 ms of the picture on average, a spread (sd) of
+// at most 12 ms, no event more than 50 ms from the median, and no more than 15 ms of drift.
+
+#include <signal.h>
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/Support/CaptureStage.h"
+#include "tests/Support/RecordRuns.h"
+#include "tests/Support/SharedEvents.h"
+#include "tests/Support/SyncFigures.h"
+#include "tests/Support/TempDir.h"
+
+namespace Vantor::Lumo {
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+constexpr double kPeriod = 1.0;  // seconds between events
+
+class RecordSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        try {
+            stage = std::make_unique<Testing::CaptureStage>();
+            events = std::make_unique<Testing::SharedEvents>(*stage, kPeriod);
+            lumo = std::make_unique<Testing::RecordRuns>(LUMO_TOOL_PATH, root.Path(),
+                                                         stage->SoundClientEnvironment());
+        } catch (const std::exception& error) {
+            FAIL() << "cannot set up the stage: " << error.what();
+        }
+    }
+
+    // Records `seconds` at `fps`; `meanwhile` runs beside the recorder, given its process.
+    std::string Record(const std::string& label, int seconds, int fps,
+                       const std::function<void(Testing::ChildProcess&)>& meanwhile = {}) {
+        const std::string directory = Testing::MakeDirectory(root.Path() + "/" + label);
+        auto run = lumo->Start(
+            label, {directory, "--screen", stage->Display(), "--mic", stage->MonitorSource(),
+                    "--fps", std::to_string(fps), "--seconds", std::to_string(seconds)});
+        if (meanwhile) {
+            meanwhile(*run);
+        }
+        const Testing::RecordOutcome outcome = lumo->Finish(*run, label, seconds + 30.0);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        std::cout << label << ": " << outcome.err;
+        return directory + "/KorvelProject1.mkv";
+    }
+
+    // Checks the goals, and says the figures for the record.
+    static void ExpectInStep(const std::string& path, int leastEvents) {
+        const Testing::SyncFigures figures = Testing::Figures(Testing::EventOffsets(path, kPeriod));
+        std::cout << "sync figures: " << Testing::Describe(figures) << std::endl;
+        EXPECT_GE(figures.events, leastEvents) << Testing::Describe(figures);
+        EXPECT_LE(std::abs(figures.mean), 20.0) << Testing::Describe(figures);
+        EXPECT_LE(figures.sd, 12.0) << Testing::Describe(figures);
+        EXPECT_LE(figures.maxFromMedian, 50.0) << Testing::Describe(figures);
+        EXPECT_LE(std::abs(figures.drift), 15.0) << Testing::Describe(figures);
+    }
+
+    Testing::TempDir root;
+    std::unique_ptr<Testing::CaptureStage> stage;
+    std::unique_ptr<Testing::SharedEvents> events;
+    std::unique_ptr<Testing::RecordRuns> lumo;
+};
+
+// The check of this suite's own events and measure, not of lumo: the ffmpeg program, whose
+// offset depends on its start-up, keeps the events' spread small.
+TEST_F(RecordSyncTest, OracleCheckFfmpegsOwnRecordingKeepsTheEventsSpreadSmall) {
+    const std::string file = root.Path() + "/ffmpeg.mkv";
+    auto ffmpeg = stage->Start({"ffmpeg",
+                                "-nostdin",
+                                "-v",
+                                "error",
+                                "-thread_queue_size",
+                                "512",
+                                "-f",
+                                "x11grab",
+                                "-framerate",
+                                "30",
+                                "-i",
+                                stage->Display(),
+                                "-thread_queue_size",
+                                "512",
+                                "-f",
+                                "pulse",
+                                "-i",
+                                stage->MonitorSource(),
+                                "-t",
+                                "8",
+                                "-c:v",
+                                "libx264",
+                                "-preset",
+                                "veryfast",
+                                "-pix_fmt",
+                                "yuv420p",
+                                "-c:a",
+                                "flac",
+                                file},
+                               "ffmpeg");
+    const auto exit = ffmpeg->WaitFor(40.0);
+    ASSERT_TRUE(exit && exit->status == 0);
+    const Testing::SyncFigures figures = Testing::Figures(Testing::EventOffsets(file, kPeriod));
+    std::cout << "ffmpeg sync figures: " << Testing::Describe(figures) << std::endl;
+    EXPECT_GE(figures.events, 5);
+    EXPECT_LE(figures.sd, 12.0) << Testing::Describe(figures);
+}
+
+TEST_F(RecordSyncTest, AQuietRecordingAndOneOfSixtyPicturesASecondHoldTogether) {
+    ExpectInStep(Record("quiet", 8, 30), 5);
+    ExpectInStep(Record("sixty", 8, 60), 5);
+}
+
+// A picture taken after the stop shows the screen as it is then, and sits there.
+TEST_F(RecordSyncTest, ARecorderStoppedForAMomentEveryFewSecondsHoldsTogether) {
+    const std::string path = Record("stopped", 13, 30, [](Testing::ChildProcess& run) {
+        for (int n = 0; n < 3; ++n) {
+            std::this_thread::sleep_for(Seconds(3.7));
+            run.Signal(SIGSTOP);
+            std::this_thread::sleep_for(Seconds(0.3));
+            run.Signal(SIGCONT);
+        }
+    });
+    ExpectInStep(path, 8);
+}
+
+}  // namespace
+}  // namespace Vantor::Lumo
