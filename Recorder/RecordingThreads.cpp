@@ -1,5 +1,6 @@
 // The threads of a recording: one capture thread and one encoder thread a track.
 
+#include <deque>
 #include <exception>
 #include <optional>
 
@@ -23,6 +24,8 @@ constexpr std::size_t kPicturesQueued = 15;
 constexpr std::size_t kSoundPiecesQueued = 100;
 // A source still silent this long after the end is not waited for any more.
 constexpr std::int64_t kLateSource = 2'000'000;
+// How long a piece of sound waits for the stamps after it before it is placed.
+constexpr std::int64_t kSoundSettles = 1'000'000;
 // A drop this soon after the last tick of the recording's own loop happened while the process
 // was running; a later one comes out of a span in which it was stopped.
 constexpr std::int64_t kTickSilence = 250'000;
@@ -161,28 +164,49 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
     lane->captureEnded = true;
 }
 
-// Runs on to the first piece at or after the end time.
+// Runs on to the first piece at or after the end time. Each piece is placed a second after it
+// came, by the sound clock's line as it stands then, so that the settling stamps of a fresh
+// stream place nothing; once the end is known, at once.
 void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
     try {
         const AVCodecParameters& parameters = lane->source->Parameters();
         const int bytesPerSample =
             parameters.ch_layout.nb_channels * av_get_bits_per_sample(parameters.codec_id) / 8;
         SoundClock soundClock(parameters.sample_rate);
+        std::deque<Sound> waiting;  // with their places in the sound, not yet their times
+        // Hands on the pieces that waited long enough; false once the end is passed.
+        const auto handOn = [&](bool all) {
+            const std::int64_t stop = state->clock->StopTime();
+            while (!waiting.empty() &&
+                   (all || stop != RecordingClock::kNever ||
+                    waiting.back().time - waiting.front().time >= kSoundSettles)) {
+                Sound piece = std::move(waiting.front());
+                waiting.pop_front();
+                piece.time = soundClock.TimeOf(piece.time);
+                if (piece.time >= stop) {
+                    return false;
+                }
+                if (!lane->sound.TryPush(std::move(piece))) {
+                    LOG(WARNING) << "lumo: lost sound from " << lane->description;
+                }
+            }
+            return true;
+        };
         for (;;) {
             PacketPtr packet = NewPacket();
             const std::optional<std::int64_t> stamp = ReadNext(*state, *lane, *packet);
-            if (!stamp) {
+            if (!stamp || PastTheEnd(*state)) {
                 break;
             }
-            const std::int64_t time = soundClock.Place(*stamp, packet->size / bytesPerSample);
-            if (PastTheEnd(*state) || time >= state->clock->StopTime()) {
+            const std::int64_t at = soundClock.Take(*stamp, packet->size / bytesPerSample);
+            state->clock->SoundBegins(soundClock.TimeOf(at));
+            waiting.push_back({std::move(packet), at});
+            if (!handOn(false)) {
+                waiting.clear();
                 break;
-            }
-            state->clock->SoundBegins(time);
-            if (!lane->sound.TryPush({std::move(packet), time})) {
-                LOG(WARNING) << "lumo: lost sound from " << lane->description;
             }
         }
+        handOn(true);
     } catch (const std::exception& error) {
         state->Fail(error.what());
     }

@@ -6,6 +6,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cmath>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -58,8 +60,13 @@ protected:
 
     // Checks the goals, and says the figures for the record.
     static void ExpectInStep(const std::string& path, int leastEvents) {
-        const Testing::SyncFigures figures = Testing::Figures(Testing::EventOffsets(path, kPeriod));
-        std::cout << "sync figures: " << Testing::Describe(figures) << std::endl;
+        const std::vector<Testing::Offset> offsets = Testing::EventOffsets(path, kPeriod);
+        const Testing::SyncFigures figures = Testing::Figures(offsets);
+        std::cout << "sync figures: " << Testing::Describe(figures) << "; each:";
+        for (const Testing::Offset& offset : offsets) {
+            std::cout << " " << std::lround(offset.milliseconds);
+        }
+        std::cout << std::endl;
         EXPECT_GE(figures.events, leastEvents) << Testing::Describe(figures);
         EXPECT_LE(std::abs(figures.mean), 20.0) << Testing::Describe(figures);
         EXPECT_LE(figures.sd, 12.0) << Testing::Describe(figures);
