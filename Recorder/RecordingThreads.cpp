@@ -20,8 +20,9 @@ namespace {
 // Half a second of pictures (22 MB at 1280x720): enough to ride out the encoder's slow start
 // and busy moments, small enough to keep memory flat when it can not keep up at all.
 constexpr std::size_t kPicturesQueued = 15;
-// Sound is small and must never be lost to a busy picture encoder: two seconds of pieces.
-constexpr std::size_t kSoundPiecesQueued = 100;
+// Sound is small and must never be lost to a busy picture encoder: four seconds of pieces, as
+// the first two come at once when the sound clock has settled.
+constexpr std::size_t kSoundPiecesQueued = 200;
 // A source still silent this long after the end is not waited for any more.
 constexpr std::int64_t kLateSource = 2'000'000;
 // How long a piece of sound waits for the stamps after it before it is placed.
@@ -165,8 +166,9 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
 }
 
 // Runs on to the first piece at or after the end time. Each piece is placed a second after it
-// came, by the sound clock's line as it stands then, so that the settling stamps of a fresh
-// stream place nothing; once the end is known, at once.
+// came (the first ones once the clock has settled), by the sound clock's line as it stands
+// then, so that the settling stamps of a fresh stream place nothing; once the end is known,
+// at once.
 void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
     try {
         const AVCodecParameters& parameters = lane->source->Parameters();
@@ -179,7 +181,8 @@ void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> l
             const std::int64_t stop = state->clock->StopTime();
             while (!waiting.empty() &&
                    (all || stop != RecordingClock::kNever ||
-                    waiting.back().time - waiting.front().time >= kSoundSettles)) {
+                    (soundClock.Settled() &&
+                     waiting.back().time - waiting.front().time >= kSoundSettles))) {
                 Sound piece = std::move(waiting.front());
                 waiting.pop_front();
                 piece.time = soundClock.TimeOf(piece.time);

@@ -1,7 +1,9 @@
 #include "Recorder/Timeline/SoundClock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include <glog/logging.h>
 
@@ -25,49 +27,78 @@ constexpr std::int64_t kLogEvery = 10'000'000;
 
 SoundClock::SoundClock(int sampleRate) : sampleRate_(sampleRate) {}
 
-double SoundClock::Slope(const std::deque<Reading>& window) {
-    if (window.size() < 2 || window.back().at - window.front().at < kLeastSpan) {
-        return 0.0;
-    }
-    double meanAt = 0, meanApart = 0;
+namespace {
+
+// The least-squares line through the readings `use` allows.
+template <class Reading, class Use>
+void FitThrough(const std::deque<Reading>& window, Use use, double& at, double& apart,
+                double& slope) {
+    double count = 0;
+    at = apart = 0;
     for (const Reading& reading : window) {
-        meanAt += static_cast<double>(reading.at);
-        meanApart += static_cast<double>(reading.apart);
+        if (use(reading)) {
+            at += static_cast<double>(reading.at);
+            apart += static_cast<double>(reading.apart);
+            ++count;
+        }
     }
-    meanAt /= static_cast<double>(window.size());
-    meanApart /= static_cast<double>(window.size());
+    if (count == 0) {
+        return;
+    }
+    at /= count;
+    apart /= count;
     double covariance = 0, variance = 0;
     for (const Reading& reading : window) {
-        covariance += (static_cast<double>(reading.at) - meanAt) *
-                      (static_cast<double>(reading.apart) - meanApart);
-        variance +=
-            (static_cast<double>(reading.at) - meanAt) * (static_cast<double>(reading.at) - meanAt);
+        if (use(reading)) {
+            const double x = static_cast<double>(reading.at) - at;
+            covariance += x * (static_cast<double>(reading.apart) - apart);
+            variance += x * x;
+        }
     }
-    return covariance / variance;
+    const bool spans = window.back().at - window.front().at >= kLeastSpan;
+    slope = spans && variance > 0 ? covariance / variance : 0.0;
 }
 
-double SoundClock::Fit(const std::deque<Reading>& window, std::int64_t at) {
-    double meanAt = 0, meanApart = 0;
+}  // namespace
+
+double SoundClock::Line::At(std::int64_t time) const {
+    return apart + slope * (static_cast<double>(time) - at);
+}
+
+// Twice: stamps read late in a burst (after the process was stopped, under load) stray from
+// the line for a while, and the second fit leaves out what strays far beyond the usual wobble.
+SoundClock::Line SoundClock::FitLine(const std::deque<Reading>& window) {
+    Line line;
+    FitThrough(
+        window, [](const Reading&) { return true; }, line.at, line.apart, line.slope);
+    std::vector<double> residuals;
     for (const Reading& reading : window) {
-        meanAt += static_cast<double>(reading.at);
-        meanApart += static_cast<double>(reading.apart);
+        residuals.push_back(std::fabs(static_cast<double>(reading.apart) - line.At(reading.at)));
     }
-    meanAt /= static_cast<double>(window.size());
-    meanApart /= static_cast<double>(window.size());
-    return meanApart + Slope(window) * (static_cast<double>(at) - meanAt);
+    std::nth_element(residuals.begin(), residuals.begin() + residuals.size() / 2, residuals.end());
+    const double limit = std::max(3.0 * residuals[residuals.size() / 2], 1000.0);
+    const Line first = line;
+    FitThrough(
+        window,
+        [&](const Reading& reading) {
+            return std::fabs(static_cast<double>(reading.apart) - first.At(reading.at)) <= limit;
+        },
+        line.at, line.apart, line.slope);
+    return line;
 }
 
 double SoundClock::Rate() const {
     // `apart` grows by the slope for each microsecond of counted sound: the card is slow.
-    return static_cast<double>(sampleRate_) / (1.0 + Slope(window_));
+    return static_cast<double>(sampleRate_) / (1.0 + line_.slope);
+}
+
+bool SoundClock::Settled() const {
+    return !window_.empty() && window_.front().at >= kSettling;
 }
 
 std::int64_t SoundClock::TimeOf(std::int64_t at) const {
-    if (window_.empty()) {
-        return at;
-    }
-    const bool before = before_ && at < window_.front().at;
-    return at + std::llround(Fit(before ? *before_ : window_, at));
+    const bool before = lineBefore_ && !window_.empty() && at < window_.front().at;
+    return at + std::llround((before ? *lineBefore_ : line_).At(at));
 }
 
 std::int64_t SoundClock::Place(std::int64_t stamp, std::int64_t count) {
@@ -79,7 +110,7 @@ std::int64_t SoundClock::Take(std::int64_t stamp, std::int64_t count) {
     samples_ += std::max<std::int64_t>(count, 0);
     const Reading reading{at, stamp - at};
     if (!window_.empty()) {
-        const double off = static_cast<double>(reading.apart) - Fit(window_, at);
+        const double off = static_cast<double>(reading.apart) - line_.At(at);
         if (std::fabs(off) > kGap) {
             if (!stray_ || (strayOff_ > 0) != (off > 0)) {
                 stray_ = reading;
@@ -88,7 +119,10 @@ std::int64_t SoundClock::Take(std::int64_t stamp, std::int64_t count) {
             }
             VLOG(1) << "lumo: the sound's stamps left its count by " << std::llround(off / 1000)
                     << " ms: a gap in the sound";
-            before_ = std::move(window_);
+            // Within the first second it is the stamps settling: the line after places all.
+            if (stray_->at >= kSettling) {
+                lineBefore_ = line_;
+            }
             window_.assign({*stray_});
         }
     }
@@ -98,6 +132,7 @@ std::int64_t SoundClock::Take(std::int64_t stamp, std::int64_t count) {
            (window_.front().at < kSettling && at >= kSettling + kLeastSpan)) {
         window_.pop_front();
     }
+    line_ = FitLine(window_);
     if (at - loggedAt_ >= kLogEvery) {
         loggedAt_ = at;
         VLOG(1) << "lumo: the sound runs at " << std::lround(Rate() * 10) / 10.0

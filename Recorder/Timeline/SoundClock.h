@@ -25,6 +25,8 @@ public:
     // asked a second after the piece came, it is the settled answer. Sound from before the
     // last gap is placed by the line before it.
     std::int64_t TimeOf(std::int64_t at) const;
+    // Whether the stamps of the stream's first second, which settle, have left the line.
+    bool Settled() const;
     // Take, then TimeOf at once.
     std::int64_t Place(std::int64_t stamp, std::int64_t count);
     // Samples a second of the source by the recording's clock, as measured so far.
@@ -35,16 +37,22 @@ private:
         std::int64_t at;     // microseconds of sound before the piece, by the nominal rate
         std::int64_t apart;  // its stamp less `at`
     };
-    // The line through `window` at `at`, and its slope.
-    static double Fit(const std::deque<Reading>& window, std::int64_t at);
-    static double Slope(const std::deque<Reading>& window);
+    // `apart` by `at`: through (at, apart), rising by `slope`.
+    struct Line {
+        double at = 0.0;
+        double apart = 0.0;
+        double slope = 0.0;
+        double At(std::int64_t time) const;
+    };
+    static Line FitLine(const std::deque<Reading>& window);
 
     const std::int64_t sampleRate_;
     std::int64_t samples_ = 0;
     std::deque<Reading> window_;
-    std::optional<std::deque<Reading>> before_;  // the window before the last gap
-    std::optional<Reading> stray_;  // one reading far off the line, until the next says more
-    double strayOff_ = 0.0;         // how far off, in microseconds
+    Line line_;
+    std::optional<Line> lineBefore_;  // the line before the last gap
+    std::optional<Reading> stray_;    // one reading far off the line, until the next says more
+    double strayOff_ = 0.0;           // how far off, in microseconds
     std::int64_t loggedAt_ = 0;
 };
 

@@ -19,6 +19,9 @@ constexpr double kBurstSeconds = 0.1;
 constexpr double kBurstFrequency = 1000.0;
 constexpr int kRate = 48000;
 constexpr int kChunk = kRate / 200;  // 5 ms
+// A fresh playback stream's latency takes a few seconds to settle: the bursts of its first
+// seconds are placed off by tens of milliseconds (the ffmpeg program shows it as well).
+constexpr double kSettleSeconds = 3.0;
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -35,7 +38,7 @@ void SleepUntil(double when) {
 }  // namespace
 
 SharedEvents::SharedEvents(const CaptureStage& stage, double periodSeconds)
-    : period_(periodSeconds), first_(Now() + periodSeconds) {
+    : period_(periodSeconds), first_(Now() + kSettleSeconds + periodSeconds) {
     x_ = xcb_connect(stage.Display().c_str(), nullptr);
     if (xcb_connection_has_error(x_)) {
         xcb_disconnect(x_);
@@ -59,6 +62,7 @@ SharedEvents::SharedEvents(const CaptureStage& stage, double periodSeconds)
     }
     screen_ = std::thread([this] { Flash(); });
     sound_ = std::thread([this] { Play(); });
+    SleepUntil(first_ - periodSeconds);
 }
 
 SharedEvents::~SharedEvents() {

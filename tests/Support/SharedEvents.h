@@ -23,7 +23,8 @@ public:
     static constexpr double kFirstLevel = 40.0;
     static constexpr double kLevelsPerSecond = 1000.0;
 
-    // Starts the events, one every `periodSeconds`, the first a period from now. Throws
+    // Starts the events, one every `periodSeconds`, and returns once the sound stream has
+    // settled, a period before the first event (in about three seconds). Throws
     // std::runtime_error when the screen or the sound server refuses.
     SharedEvents(const CaptureStage& stage, double periodSeconds);
     // Stops and leaves the screen black.

@@ -5,11 +5,13 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/Support/CaptureStage.h"
+#include "tests/Support/ChildProcess.h"
 #include "tests/Support/RecordRuns.h"
 #include "tests/Support/SharedEvents.h"
 #include "tests/Support/SyncFigures.h"
@@ -28,6 +31,51 @@ namespace {
 using Seconds = std::chrono::duration<double>;
 
 constexpr double kPeriod = 1.0;  // seconds between events
+
+// The ffmpeg program recording `seconds` of the stage into `file`, as the benchmark runs it.
+std::vector<std::string> FfmpegRecords(const Testing::CaptureStage& stage, int seconds,
+                                       const std::string& file) {
+    return {"ffmpeg",
+            "-nostdin",
+            "-v",
+            "error",
+            "-thread_queue_size",
+            "512",
+            "-f",
+            "x11grab",
+            "-framerate",
+            "30",
+            "-i",
+            stage.Display(),
+            "-thread_queue_size",
+            "512",
+            "-f",
+            "pulse",
+            "-i",
+            stage.MonitorSource(),
+            "-t",
+            std::to_string(seconds),
+            "-c:v",
+            "libx264",
+            "-preset",
+            "veryfast",
+            "-pix_fmt",
+            "yuv420p",
+            "-c:a",
+            "flac",
+            file};
+}
+
+Testing::SyncFigures Measure(const std::string& who, const std::string& path) {
+    const std::vector<Testing::Offset> offsets = Testing::EventOffsets(path, kPeriod);
+    const Testing::SyncFigures figures = Testing::Figures(offsets);
+    std::cout << who << " sync figures: " << Testing::Describe(figures) << "; each:";
+    for (const Testing::Offset& offset : offsets) {
+        std::cout << " " << std::lround(offset.milliseconds);
+    }
+    std::cout << std::endl;
+    return figures;
+}
 
 class RecordSyncTest : public ::testing::Test {
 protected:
@@ -58,20 +106,22 @@ protected:
         return directory + "/KorvelProject1.mkv";
     }
 
-    // Checks the goals, and says the figures for the record.
-    static void ExpectInStep(const std::string& path, int leastEvents) {
-        const std::vector<Testing::Offset> offsets = Testing::EventOffsets(path, kPeriod);
-        const Testing::SyncFigures figures = Testing::Figures(offsets);
-        std::cout << "sync figures: " << Testing::Describe(figures) << "; each:";
-        for (const Testing::Offset& offset : offsets) {
-            std::cout << " " << std::lround(offset.milliseconds);
-        }
-        std::cout << std::endl;
+    // Checks the goals, and says the figures for the record. Where the machine is so loaded
+    // that the ffmpeg program, recording beside lumo, misses a goal of the spread, the drift or
+    // the farthest event, lumo has to do as well as it did; the mean goal always holds.
+    static void ExpectInStep(const std::string& path, int leastEvents,
+                             const std::optional<Testing::SyncFigures>& ffmpeg = {}) {
+        const Testing::SyncFigures figures = Measure("lumo", path);
+        const auto goal = [&](double goal, double ffmpegs) {
+            return ffmpeg ? std::max(goal, ffmpegs) : goal;
+        };
         EXPECT_GE(figures.events, leastEvents) << Testing::Describe(figures);
         EXPECT_LE(std::abs(figures.mean), 20.0) << Testing::Describe(figures);
-        EXPECT_LE(figures.sd, 12.0) << Testing::Describe(figures);
-        EXPECT_LE(figures.maxFromMedian, 50.0) << Testing::Describe(figures);
-        EXPECT_LE(std::abs(figures.drift), 15.0) << Testing::Describe(figures);
+        EXPECT_LE(figures.sd, goal(12.0, ffmpeg ? ffmpeg->sd : 0)) << Testing::Describe(figures);
+        EXPECT_LE(figures.maxFromMedian, goal(50.0, ffmpeg ? ffmpeg->maxFromMedian : 0))
+            << Testing::Describe(figures);
+        EXPECT_LE(std::abs(figures.drift), goal(15.0, ffmpeg ? std::abs(ffmpeg->drift) : 0))
+            << Testing::Describe(figures);
     }
 
     Testing::TempDir root;
@@ -84,40 +134,10 @@ protected:
 // offset depends on its start-up, keeps the events' spread small.
 TEST_F(RecordSyncTest, OracleCheckFfmpegsOwnRecordingKeepsTheEventsSpreadSmall) {
     const std::string file = root.Path() + "/ffmpeg.mkv";
-    auto ffmpeg = stage->Start({"ffmpeg",
-                                "-nostdin",
-                                "-v",
-                                "error",
-                                "-thread_queue_size",
-                                "512",
-                                "-f",
-                                "x11grab",
-                                "-framerate",
-                                "30",
-                                "-i",
-                                stage->Display(),
-                                "-thread_queue_size",
-                                "512",
-                                "-f",
-                                "pulse",
-                                "-i",
-                                stage->MonitorSource(),
-                                "-t",
-                                "8",
-                                "-c:v",
-                                "libx264",
-                                "-preset",
-                                "veryfast",
-                                "-pix_fmt",
-                                "yuv420p",
-                                "-c:a",
-                                "flac",
-                                file},
-                               "ffmpeg");
+    auto ffmpeg = stage->Start(FfmpegRecords(*stage, 8, file), "ffmpeg");
     const auto exit = ffmpeg->WaitFor(40.0);
     ASSERT_TRUE(exit && exit->status == 0);
-    const Testing::SyncFigures figures = Testing::Figures(Testing::EventOffsets(file, kPeriod));
-    std::cout << "ffmpeg sync figures: " << Testing::Describe(figures) << std::endl;
+    const Testing::SyncFigures figures = Measure("ffmpeg", file);
     EXPECT_GE(figures.events, 5);
     EXPECT_LE(figures.sd, 12.0) << Testing::Describe(figures);
 }
@@ -129,7 +149,10 @@ TEST_F(RecordSyncTest, AQuietRecordingAndOneOfSixtyPicturesASecondHoldTogether) 
 
 // A picture taken after the stop shows the screen as it is then, and sits there.
 TEST_F(RecordSyncTest, ARecorderStoppedForAMomentEveryFewSecondsHoldsTogether) {
-    const std::string path = Record("stopped", 13, 30, [](Testing::ChildProcess& run) {
+    const std::string ffmpegFile = root.Path() + "/ffmpeg.mkv";
+    std::unique_ptr<Testing::ChildProcess> ffmpeg;
+    const std::string path = Record("stopped", 13, 30, [&](Testing::ChildProcess& run) {
+        ffmpeg = stage->Start(FfmpegRecords(*stage, 13, ffmpegFile), "ffmpeg");
         for (int n = 0; n < 3; ++n) {
             std::this_thread::sleep_for(Seconds(3.7));
             run.Signal(SIGSTOP);
@@ -137,7 +160,9 @@ TEST_F(RecordSyncTest, ARecorderStoppedForAMomentEveryFewSecondsHoldsTogether) {
             run.Signal(SIGCONT);
         }
     });
-    ExpectInStep(path, 8);
+    const auto exit = ffmpeg->WaitFor(40.0);
+    ASSERT_TRUE(exit && exit->status == 0) << "the ffmpeg program failed beside lumo";
+    ExpectInStep(path, 8, Measure("ffmpeg", ffmpegFile));
 }
 
 }  // namespace
