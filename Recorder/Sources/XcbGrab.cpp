@@ -126,10 +126,14 @@ void XcbGrab::Choose(int x, int y, int width, int height) {
 }
 
 std::int64_t XcbGrab::Read(AVPacket& packet) {
-    // A picture late by less than a period keeps the schedule; after a longer stall it starts
-    // anew rather than grabbing the pictures owed in a burst.
+    // A picture late by less than a period keeps the schedule; after a longer stall the
+    // periods missed are skipped rather than grabbed in a burst. The schedule keeps its phase,
+    // so the pictures keep their distance from the grid's slots.
     const std::int64_t now = av_gettime();
-    due_ = due_ == 0 || due_ + period_ < now - period_ ? now : due_ + period_;
+    due_ = due_ == 0 ? now : due_ + period_;
+    if (due_ < now - period_) {
+        due_ += (now - due_) / period_ * period_;
+    }
     for (std::int64_t wait = due_ - av_gettime(); wait > 0; wait = due_ - av_gettime()) {
         av_usleep(static_cast<unsigned>(wait));
     }

@@ -32,11 +32,13 @@ public:
     SharedEvents(const SharedEvents&) = delete;
     SharedEvents& operator=(const SharedEvents&) = delete;
 
+    // Seconds since the last instant at `now` (seconds of std::chrono::steady_clock);
+    // negative before the first.
+    double SinceInstant(double now) const;
+
 private:
     void Flash();
     void Play();
-    // Seconds since the last instant, on the steady clock; negative before the first.
-    double SinceInstant(double now) const;
 
     double period_;
     double first_;  // the first instant, on the steady clock in seconds

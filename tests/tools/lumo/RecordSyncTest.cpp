@@ -20,6 +20,7 @@
 
 #include "tests/Support/CaptureStage.h"
 #include "tests/Support/ChildProcess.h"
+#include "tests/Support/DriftingSource.h"
 #include "tests/Support/RecordRuns.h"
 #include "tests/Support/SharedEvents.h"
 #include "tests/Support/SyncFigures.h"
@@ -90,13 +91,15 @@ protected:
         }
     }
 
-    // Records `seconds` at `fps`; `meanwhile` runs beside the recorder, given its process.
+    // Records `seconds` at `fps` from `mic` (the null sink's monitor when empty); `meanwhile`
+    // runs beside the recorder, given its process.
     std::string Record(const std::string& label, int seconds, int fps,
-                       const std::function<void(Testing::ChildProcess&)>& meanwhile = {}) {
+                       const std::function<void(Testing::ChildProcess&)>& meanwhile = {},
+                       std::string mic = {}) {
         const std::string directory = Testing::MakeDirectory(root.Path() + "/" + label);
-        auto run = lumo->Start(
-            label, {directory, "--screen", stage->Display(), "--mic", stage->MonitorSource(),
-                    "--fps", std::to_string(fps), "--seconds", std::to_string(seconds)});
+        auto run = lumo->Start(label, {directory, "--screen", stage->Display(), "--mic",
+                                       mic.empty() ? stage->MonitorSource() : mic, "--fps",
+                                       std::to_string(fps), "--seconds", std::to_string(seconds)});
         if (meanwhile) {
             meanwhile(*run);
         }
@@ -163,6 +166,16 @@ TEST_F(RecordSyncTest, ARecorderStoppedForAMomentEveryFewSecondsHoldsTogether) {
     const auto exit = ffmpeg->WaitFor(40.0);
     ASSERT_TRUE(exit && exit->status == 0) << "the ffmpeg program failed beside lumo";
     ExpectInStep(path, 8, Measure("ffmpeg", ffmpegFile));
+}
+
+// A nominal-rate clock drifts 30 ms in these 30 s either way; a follower stays within a frame.
+TEST_F(RecordSyncTest, ASoundCardDriftingAThousandPpmEitherWayIsFollowed) {
+    for (const double ppm : {1000.0, -1000.0}) {
+        const std::string name = ppm > 0 ? "fast" : "slow";
+        Testing::DriftingSource card(*stage, name, ppm, *events);
+        const std::string path = Record(name, 30, 30, {}, name);
+        ExpectInStep(path, 25);
+    }
 }
 
 }  // namespace
