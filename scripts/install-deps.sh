@@ -12,6 +12,9 @@ packages=(
   libavdevice-dev
   ffmpeg
   xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev
+  libpipewire-0.3-dev libglib2.0-dev
+  sway swaybg xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
+  dbus-daemon dbus-bin libwayland-dev libwayland-bin wayland-protocols
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils abigail-tools doxygen
 )

@@ -17,6 +17,7 @@
 #include "Recorder/Sources/PulseSource.h"
 #include "Recorder/Sources/ScreenSource.h"
 #include "Recorder/Sources/TestSignals.h"
+#include "Recorder/Sources/WaylandSource.h"
 #include "Recorder/WaitOrAbandon.h"
 #include "tools/lumo/Commands.h"
 #include "tools/lumo/Progress.h"
@@ -32,6 +33,8 @@ using Recorder::Source;
 
 // A device that gives nothing this long is reported instead of waited for.
 constexpr std::chrono::seconds kDeviceLimit{10};
+// The desktop's screen-cast dialog waits for the user, who may take a while.
+constexpr std::chrono::minutes kDialogLimit{10};
 
 struct RecordOptions {
     std::string directory;
@@ -43,16 +46,19 @@ struct RecordOptions {
     int fps = 30;
     std::optional<std::string> mic;
     bool quiet = false;
+    bool window = false;
+    bool noCursor = false;
+    bool forgetScreen = false;
 };
 
 // Opens a device on a thread of its own: Ctrl-C and a device that never answers both end the
 // wait, which its library would not.
 std::unique_ptr<Source> OpenDevice(std::function<std::unique_ptr<Source>()> open,
-                                   StopSignals& stopSignals, const std::string& timeoutText) {
+                                   StopSignals& stopSignals, const std::string& timeoutText,
+                                   std::chrono::milliseconds limit = kDeviceLimit) {
     try {
         return Recorder::WaitOrAbandon<std::unique_ptr<Source>>(
-            std::move(open), kDeviceLimit, [&stopSignals] { return stopSignals.Arrived(); },
-            timeoutText);
+            std::move(open), limit, [&stopSignals] { return stopSignals.Arrived(); }, timeoutText);
     } catch (const Recorder::Abandoned& abandoned) {
         if (abandoned.reason == Recorder::Abandoned::Reason::Stopped) {
             throw std::runtime_error("stopped before the recording began");
@@ -86,8 +92,34 @@ void ReportDrops(const Recorder::RecordingCounters& counters) {
     }
 }
 
-void RunRecord(const RecordOptions& options) {
+// "wayland", an X11 display, or (for "auto" and no value) what the session is.
+std::string ChooseScreen(const std::string& asked) {
+    if (!asked.empty() && asked != "auto") {
+        return asked;
+    }
+    if (Recorder::InWaylandSession()) {
+        return "wayland";
+    }
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        throw std::runtime_error(
+            "no screen to record: neither WAYLAND_DISPLAY nor DISPLAY is set; name one with "
+            "--screen");
+    }
+    return display;
+}
+
+void RunRecord(RecordOptions options) {
     StopSignals stopSignals;
+    if (options.display) {
+        options.display = ChooseScreen(*options.display);
+    }
+    const bool wayland = options.display == "wayland";
+    if (!wayland && (options.window || options.noCursor || options.forgetScreen)) {
+        throw std::runtime_error(
+            "--window, --no-cursor and --forget-screen apply to Wayland screens only");
+    }
+    Recorder::WaylandRequest cast;
     const bool live = options.display || options.mic;
     // The devices are opened before anything is created, so a wrong name leaves nothing behind;
     // the sound first, since it buffers what it hears while the screen opens.
@@ -98,7 +130,16 @@ void RunRecord(const RecordOptions& options) {
                          stopSignals,
                          "the PulseAudio source '" + *options.mic + "' gave no sound within 10 s");
     }
-    if (options.display) {
+    if (wayland) {
+        cast.region = Recorder::ParseRegion(options.region);
+        cast.fps = options.fps;
+        cast.window = options.window;
+        cast.cursor = !options.noCursor;
+        cast.forgetToken = options.forgetScreen;
+        screen = OpenDevice([cast] { return Recorder::OpenWayland(cast); }, stopSignals,
+                            "the desktop's screen-cast dialog got no answer within 10 minutes",
+                            kDialogLimit);
+    } else if (options.display) {
         const Recorder::ScreenRequest request{*options.display,
                                               Recorder::ParseRegion(options.region), options.fps};
         screen =
@@ -119,8 +160,10 @@ void RunRecord(const RecordOptions& options) {
             const IProject::StreamInfo stream = project.AddStream(
                 video ? MediaType::Video : MediaType::Audio, video ? "screen" : "mic");
             const std::string name =
-                !live ? (video ? "test pattern" : "440 Hz tone")
-                      : (video ? "X11 display " + *options.display : "PulseAudio " + *options.mic);
+                !live
+                    ? (video ? "test pattern" : "440 Hz tone")
+                    : (video ? (wayland ? "Wayland screen cast" : "X11 display " + *options.display)
+                             : "PulseAudio " + *options.mic);
             records.push_back(ToRecord(stream, name));
             tracks.push_back({std::move(*source), stream});
         }
@@ -143,7 +186,8 @@ void RunRecord(const RecordOptions& options) {
             [&](double seconds) {
                 recorded = seconds;
                 progress.Update(seconds, recording->Counters());
-                return !stopSignals.Arrived();
+                // The desktop's "stop sharing" ends it as Ctrl-C does.
+                return !stopSignals.Arrived() && !cast.ended->load();
             });
     } catch (...) {
         progress.End();
@@ -195,9 +239,20 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
         "NOT EMPTY");
     CLI::Option* screen = command
                               ->add_option("--screen", options->display,
-                                           "Record the X11 display DISPLAY, for example :0")
-                              ->type_name("DISPLAY")
+                                           "Record the screen: an X11 display such as :0, "
+                                           "'wayland' (through the desktop's screen-cast "
+                                           "portal), or 'auto' (the default: the session's kind)")
+                              ->type_name("[DISPLAY|wayland|auto]")
+                              ->expected(0, 1)
                               ->check(notEmpty);
+    command->add_flag("--window", options->window, "Wayland: share a window instead of a monitor")
+        ->needs(screen);
+    command->add_flag("--no-cursor", options->noCursor, "Wayland: leave the pointer out")
+        ->needs(screen);
+    command
+        ->add_flag("--forget-screen", options->forgetScreen,
+                   "Wayland: forget what was shared before, so the desktop asks again")
+        ->needs(screen);
     command->add_option("--region", options->region, "Record only this rectangle of the screen")
         ->type_name("WxH+X+Y")
         ->check(CLI::Validator(
