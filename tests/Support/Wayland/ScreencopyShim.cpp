@@ -2,10 +2,14 @@
 // for a DMA-BUF format, which a compositor without a GPU never announces, and so never starts a
 // cast. Announcing the shared-memory format once more as a DMA-BUF one lets it go on, and it
 // then copies into shared memory as it would anyway.
+// While the file named by LUMO_TEST_FREEZE_FILE exists, copies never finish: a cast that
+// started and then sends nothing.
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include <wayland-client-core.h>
@@ -41,8 +45,16 @@ void OnBuffer(void* data, wl_proxy* frame, std::uint32_t format, std::uint32_t w
 void OnFlags(void* data, wl_proxy* frame, std::uint32_t flags) {
     original->flags(data, frame, flags);
 }
+bool Frozen() {
+    static const char* const path = std::getenv("LUMO_TEST_FREEZE_FILE");
+    return path && ::access(path, F_OK) == 0;
+}
+
 void OnReady(void* data, wl_proxy* frame, std::uint32_t high, std::uint32_t low,
              std::uint32_t nanoseconds) {
+    if (Frozen()) {
+        return;
+    }
     original->ready(data, frame, high, low, nanoseconds);
 }
 void OnFailed(void* data, wl_proxy* frame) {
