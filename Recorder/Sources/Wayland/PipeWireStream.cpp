@@ -63,7 +63,10 @@ struct PipeWireStream::Loop {
     pw_context* context = nullptr;
     pw_core* core = nullptr;
     pw_stream* stream = nullptr;
+    pw_registry* registry = nullptr;
+    std::uint32_t node = 0;
     spa_hook coreListener{};
+    spa_hook registryListener{};
     spa_hook streamListener{};
     spa_video_info_raw format{};
     bool began = false;
@@ -77,6 +80,9 @@ struct PipeWireStream::Loop {
         }
         if (stream) {
             pw_stream_destroy(stream);
+        }
+        if (registry) {
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
         }
         if (core) {
             pw_core_disconnect(core);
@@ -189,6 +195,14 @@ struct PipeWireStream::Loop {
         pw_stream_queue_buffer(loop->stream, newest);
     }
 
+    // A producer that goes away only pauses the stream; its node leaving says it plainly.
+    static void OnGlobalRemoved(void* data, std::uint32_t id) {
+        auto* loop = static_cast<Loop*>(data);
+        if (id == loop->node) {
+            loop->Fail("the screen cast's PipeWire stream went away");
+        }
+    }
+
     static void OnCoreError(void* data, std::uint32_t id, int, int res, const char* message) {
         auto* loop = static_cast<Loop*>(data);
         if (id == PW_ID_CORE) {
@@ -218,6 +232,12 @@ PipeWireStream::PipeWireStream(int fd, std::uint32_t node, OnPicture onPicture)
         events.error = Loop::OnCoreError;
         return events;
     }();
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events events{};
+        events.version = PW_VERSION_REGISTRY_EVENTS;
+        events.global_remove = Loop::OnGlobalRemoved;
+        return events;
+    }();
     static const pw_stream_events streamEvents = [] {
         pw_stream_events events{};
         events.version = PW_VERSION_STREAM_EVENTS;
@@ -236,6 +256,11 @@ PipeWireStream::PipeWireStream(int fd, std::uint32_t node, OnPicture onPicture)
             std::string("can not connect to the screen cast's PipeWire: ") + std::strerror(errno);
     } else {
         pw_core_add_listener(loop.core, &loop.coreListener, &coreEvents, &loop);
+        loop.node = node;
+        loop.registry = pw_core_get_registry(loop.core, PW_VERSION_REGISTRY, 0);
+        if (loop.registry) {
+            pw_registry_add_listener(loop.registry, &loop.registryListener, &registryEvents, &loop);
+        }
         loop.stream =
             pw_stream_new(loop.core, "lumo",
                           pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
