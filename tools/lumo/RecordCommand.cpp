@@ -244,6 +244,7 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
                                            "portal), or 'auto' (the default: the session's kind)")
                               ->type_name("[DISPLAY|wayland|auto]")
                               ->expected(0, 1)
+                              ->default_str("auto")
                               ->check(notEmpty);
     command->add_flag("--window", options->window, "Wayland: share a window instead of a monitor")
         ->needs(screen);
@@ -276,6 +277,10 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
     command->add_flag("-q,--quiet", options->quiet, "No progress line and no closing note");
     command->callback([options, seconds, &selected] {
         options->secondsGiven = seconds->count() > 0;
+        // A bare --screen means "auto"; an empty value passes the check above unseen.
+        if (options->display && options->display->empty()) {
+            throw CLI::ValidationError("--screen", "must not be empty");
+        }
         selected = {[options] { RunRecord(*options); }, options->directory};
     });
 }
