@@ -63,7 +63,7 @@ void WriteWithoutRealtime(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-WaylandStage::WaylandStage(const std::string& colour) {
+WaylandStage::WaylandStage(const std::string& colour, bool stripe) : stripe_(stripe) {
     Require("sway", "sway");
     Require("setpriv", "util-linux");
     Require("dbus-daemon", "dbus-daemon");
@@ -265,13 +265,24 @@ void WaylandStage::StartServices() {
     AwaitName(kBackendName, *backend_, "backend");
     portal_ = Spawn({std::string(kLibexec) + "xdg-desktop-portal", "--replace"}, "portal");
     AwaitName("org.freedesktop.portal.Desktop", *portal_, "portal");
-    painter_ = Spawn({LUMO_TEST_PAINTER_PATH, scratch_ + "/colour"}, "painter");
+    std::vector<std::string> painter{LUMO_TEST_PAINTER_PATH, scratch_ + "/colour"};
+    if (stripe_) {
+        painter.push_back("--stripe");
+    }
+    painter_ = Spawn(painter, "painter");
 }
 
 void WaylandStage::Paint(const std::string& colour) {
     // Renamed into place, so the painter never reads half a colour.
     Write(scratch_ + "/colour.new", colour + "\n");
     fs::rename(scratch_ + "/colour.new", scratch_ + "/colour");
+}
+
+long WaylandStage::PaintedPictures() const {
+    std::ifstream file(scratch_ + "/colour.count");
+    long count = 0;
+    file >> count;
+    return count;
 }
 
 void WaylandStage::StopPortal() {

@@ -23,9 +23,10 @@ public:
     static constexpr int kWidth = 1280;
     static constexpr int kHeight = 720;
 
-    // Starts everything, the output painted `colour` ("#rrggbb"), and returns once the portal
-    // is on the bus. Throws std::runtime_error saying what is missing or what failed.
-    explicit WaylandStage(const std::string& colour = "#000000");
+    // Starts everything, the output painted `colour` ("#rrggbb"), with a white stripe that
+    // moves every picture when `stripe`, and returns once the portal is on the bus. Throws
+    // std::runtime_error saying what is missing or what failed.
+    explicit WaylandStage(const std::string& colour = "#000000", bool stripe = false);
     ~WaylandStage();
     WaylandStage(const WaylandStage&) = delete;
     WaylandStage& operator=(const WaylandStage&) = delete;
@@ -40,6 +41,8 @@ public:
 
     // From the next picture on, the output shows `colour`.
     void Paint(const std::string& colour);
+    // The pictures the painter has made so far.
+    long PaintedPictures() const;
     // The portal goes: clients find no screen-cast portal on the bus.
     void StopPortal();
     // While frozen, a cast that has started sends no pictures.
@@ -74,6 +77,7 @@ private:
     std::unique_ptr<ChildProcess> portal_;
     std::unique_ptr<ChildProcess> painter_;
     GDBusConnection* connection_ = nullptr;
+    bool stripe_ = false;
 };
 
 }  // namespace Vantor::Testing

@@ -2,12 +2,15 @@
 // in the colour written in a file ("#rrggbb"), read anew before every picture. A compositor
 // sends the screen cast a frame only when something was drawn, so a still colour must be drawn
 // again and again. With --stripe a white stripe also moves one step every picture, so that
-// every frame differs. Usage: lumo-test-painter COLOUR_FILE [--stripe]
+// every frame differs. The count of pictures painted so far is kept in COLOUR_FILE.count.
+// Usage: lumo-test-painter COLOUR_FILE [--stripe]
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -141,7 +144,9 @@ int main(int argc, char** argv) {
     while (!painter.configured && wl_display_dispatch(display) >= 0) {
     }
 
+    const int counter = open((colourFile + ".count").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     Picture pictures[2];
+    auto due = std::chrono::steady_clock::now();
     std::uint32_t colour = 0xff000000u;
     for (std::uint64_t count = 0; !painter.closed; ++count) {
         Picture& picture = pictures[count % 2];
@@ -174,11 +179,21 @@ int main(int argc, char** argv) {
         if (wl_display_flush(display) < 0) {
             break;
         }
-        // About 30 pictures a second; events are handled meanwhile.
-        const auto due = 33;
-        pollfd ready{wl_display_get_fd(display), POLLIN, 0};
-        if (poll(&ready, 1, due) > 0 && wl_display_dispatch(display) < 0) {
-            break;
+        const std::string painted = std::to_string(count + 1) + "\n";
+        if (counter >= 0 && pwrite(counter, painted.data(), painted.size(), 0) < 0) {
+            std::perror("lumo-test-painter: count");
+        }
+        // 30 pictures a second on a fixed schedule; events are handled meanwhile.
+        due += std::chrono::microseconds(1'000'000 / 30);
+        for (auto now = std::chrono::steady_clock::now(); now < due;
+             now = std::chrono::steady_clock::now()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1;
+            pollfd ready{wl_display_get_fd(display), POLLIN, 0};
+            if (poll(&ready, 1, static_cast<int>(left)) > 0 && wl_display_dispatch(display) < 0) {
+                painter.closed = true;
+                break;
+            }
         }
         wl_display_dispatch_pending(display);
     }
