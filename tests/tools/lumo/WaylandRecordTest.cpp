@@ -165,17 +165,20 @@ TEST_F(WaylandRecordTest, TheDesktopEndsARecordingAsCtrlCDoes) {
 }
 
 // The portal's permission is kept (owner only) and used next time; a damaged one is dropped
-// and the recording goes on; --forget-screen asks afresh.
+// and the recording goes on; --forget-screen asks afresh. A region is cut from the output.
 TEST_F(WaylandRecordTest, ThePermissionIsAskedOnce) {
     struct Take {
         std::string label;
         std::string storedBefore;  // empty: leave the file as it is
         std::vector<std::string> extra;
+        int width = WaylandStage::kWidth;
+        int height = WaylandStage::kHeight;
     };
-    const std::vector<Take> takes{{"first", "", {}},
-                                  {"again", "", {}},
-                                  {"damaged", "not a token at all", {}},
-                                  {"forgotten", "", {"--forget-screen"}}};
+    const std::vector<Take> takes{
+        {"first", "", {}},
+        {"again", "", {"--region", "640x360+320+180", "--no-cursor"}, 640, 360},
+        {"damaged", "not a token at all", {}},
+        {"forgotten", "", {"--forget-screen"}}};
     for (const Take& take : takes) {
         if (!take.storedBefore.empty()) {
             std::ofstream(stage->TokenPath()) << take.storedBefore << "\n";
@@ -185,6 +188,10 @@ TEST_F(WaylandRecordTest, ThePermissionIsAskedOnce) {
         args.insert(args.end(), take.extra.begin(), take.extra.end());
         auto run = lumo->Start(take.label, args);
         ExpectScreenFile(Finish(*run, take.label), directory, 0.9);
+        const auto streams = Testing::Summarise(directory + "/KorvelProject1.mkv").streams;
+        ASSERT_EQ(streams.size(), 1u) << take.label;
+        EXPECT_EQ(streams[0].width, take.width) << take.label;
+        EXPECT_EQ(streams[0].height, take.height) << take.label;
         std::ifstream file(stage->TokenPath());
         std::string token;
         std::getline(file, token);
