@@ -15,6 +15,8 @@ packages=(
   libpipewire-0.3-dev libglib2.0-dev
   sway swaybg xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
   dbus-daemon dbus-bin libwayland-dev libwayland-bin wayland-protocols
+  gstreamer1.0-tools gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-ugly
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils abigail-tools doxygen
 )

@@ -260,7 +260,7 @@ void WaylandStage::StartServices() {
         Spawn({std::string(kLibexec) + "xdg-permission-store", "--replace"}, "permission-store");
     AwaitName("org.freedesktop.impl.portal.PermissionStore", *permissions_, "permission-store");
     backend_ = Spawn(
-        {std::string(kLibexec) + "xdg-desktop-portal-wlr", "-l", "DEBUG"}, "backend",
+        {std::string(kLibexec) + "xdg-desktop-portal-wlr", "-l", "INFO"}, "backend",
         {{"LD_PRELOAD", LUMO_TEST_SHIM_PATH}, {"LUMO_TEST_FREEZE_FILE", scratch_ + "/frozen"}});
     AwaitName(kBackendName, *backend_, "backend");
     portal_ = Spawn({std::string(kLibexec) + "xdg-desktop-portal", "--replace"}, "portal");
