@@ -30,6 +30,11 @@ const char* const kNoPortal =
     "there is no screen-cast portal on the session bus (install xdg-desktop-portal and the "
     "portal backend of your desktop)";
 
+struct UnrefVariant {
+    void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+using VariantPtr = std::unique_ptr<GVariant, UnrefVariant>;
+
 std::string TakeMessage(GError* error) {
     g_dbus_error_strip_remote_error(error);
     std::string message = error->message;
@@ -169,7 +174,6 @@ struct CastSession::Bus {
         GVariant* properties = g_variant_get_child_value(reply, 0);
         g_variant_unref(reply);
         if (g_variant_n_children(properties) == 0) {
-            g_variant_unref(properties);
             throw std::runtime_error(kNoPortal);
         }
         return properties;
@@ -242,11 +246,11 @@ struct CastSession::Bus {
     }
 
     void Handshake(const CastRequest& request) {
-        GVariant* properties = Properties();
+        const VariantPtr owned(Properties());
+        GVariant* properties = owned.get();
         guint32 sourceTypes = 0;
         g_variant_lookup(properties, "AvailableSourceTypes", "u", &sourceTypes);
         if (request.window && !(sourceTypes & kWindow)) {
-            g_variant_unref(properties);
             throw std::runtime_error(
                 "the desktop's screen-cast portal can not record a single window; leave out "
                 "--window to record a monitor");
@@ -263,7 +267,6 @@ struct CastSession::Bus {
         const gchar* handle = nullptr;
         if (created->code != 0 ||
             !g_variant_lookup(created->results, "session_handle", "&s", &handle)) {
-            g_variant_unref(properties);
             throw std::runtime_error(DescribeFailure("CreateSession", created->code));
         }
         session = handle;
@@ -286,11 +289,9 @@ struct CastSession::Bus {
             selected = Request("SelectSources", selectToken,
                                SelectOptions(request, properties, offered, selectToken));
         } else if (!selected) {
-            g_variant_unref(properties);
             throw std::runtime_error("the screen-cast portal refused SelectSources: " +
                                      TakeMessage(error));
         }
-        g_variant_unref(properties);
         if (selected->code != 0) {
             throw std::runtime_error(DescribeFailure("SelectSources", selected->code));
         }
