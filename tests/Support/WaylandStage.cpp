@@ -39,6 +39,15 @@ void WaitUntil(const std::function<bool()>& ready, ChildProcess& process, const 
     }
 }
 
+// The shim in the backend looks for these files.
+void Switch(const std::string& path, bool on) {
+    if (on) {
+        std::ofstream(path).flush();
+    } else {
+        fs::remove(path);
+    }
+}
+
 void Write(const std::string& path, const std::string& text) {
     std::ofstream file(path);
     file << text;
@@ -259,9 +268,10 @@ void WaylandStage::StartServices() {
     permissions_ =
         Spawn({std::string(kLibexec) + "xdg-permission-store", "--replace"}, "permission-store");
     AwaitName("org.freedesktop.impl.portal.PermissionStore", *permissions_, "permission-store");
-    backend_ = Spawn(
-        {std::string(kLibexec) + "xdg-desktop-portal-wlr", "-l", "INFO"}, "backend",
-        {{"LD_PRELOAD", LUMO_TEST_SHIM_PATH}, {"LUMO_TEST_FREEZE_FILE", scratch_ + "/frozen"}});
+    backend_ = Spawn({std::string(kLibexec) + "xdg-desktop-portal-wlr", "-l", "INFO"}, "backend",
+                     {{"LD_PRELOAD", LUMO_TEST_SHIM_PATH},
+                      {"LUMO_TEST_FREEZE_FILE", scratch_ + "/frozen"},
+                      {"LUMO_TEST_FAIL_FILE", scratch_ + "/failing"}});
     AwaitName(kBackendName, *backend_, "backend");
     portal_ = Spawn({std::string(kLibexec) + "xdg-desktop-portal", "--replace"}, "portal");
     AwaitName("org.freedesktop.portal.Desktop", *portal_, "portal");
@@ -290,11 +300,11 @@ void WaylandStage::StopPortal() {
 }
 
 void WaylandStage::FreezeCasts(bool frozen) {
-    if (frozen) {
-        Write(scratch_ + "/frozen", "");
-    } else {
-        fs::remove(scratch_ + "/frozen");
-    }
+    Switch(scratch_ + "/frozen", frozen);
+}
+
+void WaylandStage::FailCasts(bool failing) {
+    Switch(scratch_ + "/failing", failing);
 }
 
 void WaylandStage::KillCastBackend() {

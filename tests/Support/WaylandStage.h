@@ -47,6 +47,8 @@ public:
     void StopPortal();
     // While frozen, a cast that has started sends no pictures.
     void FreezeCasts(bool frozen);
+    // While failing, the backend can not start a cast: the portal answers Start with a failure.
+    void FailCasts(bool failing);
     // The desktop's "stop sharing": the backend goes, and its last act is the Closed signal of
     // every session it served, which the portal passes on. Throws when there was none.
     void CloseCasts();

@@ -3,7 +3,8 @@
 // cast. Announcing the shared-memory format once more as a DMA-BUF one lets it go on, and it
 // then copies into shared memory as it would anyway.
 // While the file named by LUMO_TEST_FREEZE_FILE exists, copies never finish: a cast that
-// started and then sends nothing.
+// started and then sends nothing. While LUMO_TEST_FAIL_FILE exists, nothing is added, and the
+// backend fails to start casts as it would without the shim.
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -29,6 +30,11 @@ struct FrameListener {
 
 const FrameListener* original = nullptr;
 
+bool Exists(const char* variable) {
+    const char* const path = std::getenv(variable);
+    return path && ::access(path, F_OK) == 0;
+}
+
 // wl_shm formats are DRM fourccs, except the first two.
 std::uint32_t DrmFormat(std::uint32_t shm) {
     constexpr std::uint32_t kArgb8888 = 0x34325241;  // 'AR24'
@@ -39,20 +45,18 @@ std::uint32_t DrmFormat(std::uint32_t shm) {
 void OnBuffer(void* data, wl_proxy* frame, std::uint32_t format, std::uint32_t width,
               std::uint32_t height, std::uint32_t stride) {
     original->buffer(data, frame, format, width, height, stride);
-    original->linuxDmabuf(data, frame, DrmFormat(format), width, height);
+    if (!Exists("LUMO_TEST_FAIL_FILE")) {
+        original->linuxDmabuf(data, frame, DrmFormat(format), width, height);
+    }
 }
 
 void OnFlags(void* data, wl_proxy* frame, std::uint32_t flags) {
     original->flags(data, frame, flags);
 }
-bool Frozen() {
-    static const char* const path = std::getenv("LUMO_TEST_FREEZE_FILE");
-    return path && ::access(path, F_OK) == 0;
-}
 
 void OnReady(void* data, wl_proxy* frame, std::uint32_t high, std::uint32_t low,
              std::uint32_t nanoseconds) {
-    if (Frozen()) {
+    if (Exists("LUMO_TEST_FREEZE_FILE")) {
         return;
     }
     original->ready(data, frame, high, low, nanoseconds);

@@ -203,7 +203,8 @@ TEST_F(WaylandRecordTest, ThePermissionIsAskedOnce) {
 }
 
 // Each failure is one line, exit 1, and leaves nothing: a window the portal can not share, a
-// cast that never sends a picture, no session bus, no portal.
+// portal that fails to start the cast, a cast that never sends a picture, no session bus, no
+// portal.
 TEST_F(WaylandRecordTest, FailuresSayWhyAndLeaveNothingBehind) {
     struct Failure {
         std::string label;
@@ -228,6 +229,10 @@ TEST_F(WaylandRecordTest, FailuresSayWhyAndLeaveNothingBehind) {
     };
 
     expectFailure(*lumo, {"window", {"--window"}, "can not record a single window"}, 10.0);
+
+    stage->FailCasts(true);
+    expectFailure(*lumo, {"failing", {}, "screen-cast portal failed"}, 10.0);
+    stage->FailCasts(false);
 
     stage->FreezeCasts(true);
     expectFailure(*lumo, {"frozen", {}, "no picture came from the screen cast within 10 s"}, 16.0);
