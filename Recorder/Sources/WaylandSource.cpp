@@ -115,15 +115,23 @@ public:
         if (wait > 0) {
             std::this_thread::sleep_for(std::chrono::microseconds(wait));
         }
-        std::lock_guard<std::mutex> lock(mutex_);
-        CheckFfmpeg(av_new_packet(&packet, static_cast<int>(latest_.size())),
+        // Only buffers change hands under the lock, so PipeWire's thread never waits for a
+        // copy; without a new picture the one in hand is given again.
+        std::int64_t time = due;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (fresh_) {
+                showing_.swap(latest_);
+                // It keeps its own time as long as it belongs to this slot of the schedule.
+                const bool own = latestTime_ <= due && latestTime_ > due - 1'000'000 / request_.fps;
+                time = own ? latestTime_ : due;
+                fresh_ = false;
+            }
+        }
+        CheckFfmpeg(av_new_packet(&packet, static_cast<int>(showing_.size())),
                     "can not allocate a picture");
-        std::memcpy(packet.data, latest_.data(), latest_.size());
-        // A new picture keeps its own time as long as it belongs to this slot of the schedule.
-        const bool own =
-            fresh_ && latestTime_ <= due && latestTime_ > due - 1'000'000 / request_.fps;
-        fresh_ = false;
-        return own ? latestTime_ : due;
+        std::memcpy(packet.data, showing_.data(), showing_.size());
+        return time;
     }
 
     std::string Diagnose() override { return stream_->Failure(); }
@@ -171,8 +179,9 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<std::uint8_t> latest_;
-    std::vector<std::uint8_t> spare_;  // PipeWire's thread's own
-    std::unique_ptr<PictureFit> fit_;  // PipeWire's thread's own
+    std::vector<std::uint8_t> showing_;  // the reader's own
+    std::vector<std::uint8_t> spare_;    // PipeWire's thread's own
+    std::unique_ptr<PictureFit> fit_;    // PipeWire's thread's own
     std::int64_t latestTime_ = 0;
     bool fresh_ = false;
     std::int64_t overwritten_ = 0;
