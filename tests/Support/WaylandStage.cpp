@@ -161,12 +161,20 @@ std::unique_ptr<ChildProcess> WaylandStage::Spawn(const std::vector<std::string>
 }
 
 void WaylandStage::StartSway() {
-    const passwd* nobody = ::getpwnam("nobody");
-    if (!nobody) {
-        throw std::runtime_error("there is no user 'nobody' to run sway as");
-    }
+    // sway refuses to run as root: then it runs as nobody, everything else as ourselves.
     const std::string runtime = scratch_ + "/sway";
-    ::chown(runtime.c_str(), nobody->pw_uid, nobody->pw_gid);
+    std::vector<std::string> argv;
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!nobody) {
+            throw std::runtime_error("there is no user 'nobody' to run sway as");
+        }
+        if (::chown(runtime.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+            throw std::runtime_error("cannot give " + runtime + " to nobody");
+        }
+        argv = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
+    }
     ::chmod(runtime.c_str(), 0700);
     const std::string config = scratch_ + "/sway.conf";
     Write(config,
@@ -176,18 +184,16 @@ void WaylandStage::StartSway() {
               " bg #000000 solid_color\n"
               "default_border none\n");
     ::chmod(config.c_str(), 0644);
-    sway_ = Spawn(
-        {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
-         "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--", "sway", "-c", config},
-        "sway",
-        {{"HOME", runtime},
-         {"XDG_RUNTIME_DIR", runtime},
-         {"XDG_CONFIG_HOME", runtime},
-         {"WLR_BACKENDS", "headless"},
-         {"WLR_RENDERER", "pixman"},
-         {"WLR_LIBINPUT_NO_DEVICES", "1"},
-         {"WAYLAND_DISPLAY", ""},
-         {"DBUS_SESSION_BUS_ADDRESS", ""}});
+    argv.insert(argv.end(), {"sway", "-c", config});
+    sway_ = Spawn(argv, "sway",
+                  {{"HOME", runtime},
+                   {"XDG_RUNTIME_DIR", runtime},
+                   {"XDG_CONFIG_HOME", runtime},
+                   {"WLR_BACKENDS", "headless"},
+                   {"WLR_RENDERER", "pixman"},
+                   {"WLR_LIBINPUT_NO_DEVICES", "1"},
+                   {"WAYLAND_DISPLAY", ""},
+                   {"DBUS_SESSION_BUS_ADDRESS", ""}});
     // sway names its socket wayland-N in its runtime directory once it listens.
     WaitUntil(
         [&] {
