@@ -163,6 +163,7 @@ std::unique_ptr<ChildProcess> WaylandStage::Spawn(const std::vector<std::string>
 void WaylandStage::StartSway() {
     // sway refuses to run as root: then it runs as nobody, everything else as ourselves.
     const std::string runtime = scratch_ + "/sway";
+    swayRuntime_ = runtime;
     std::vector<std::string> argv;
     if (::geteuid() == 0) {
         const passwd* nobody = ::getpwnam("nobody");
@@ -292,6 +293,26 @@ void WaylandStage::Paint(const std::string& colour) {
     // Renamed into place, so the painter never reads half a colour.
     Write(scratch_ + "/colour.new", colour + "\n");
     fs::rename(scratch_ + "/colour.new", scratch_ + "/colour");
+}
+
+void WaylandStage::ResizeOutput(int width, int height) {
+    std::string socket;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(swayRuntime_, error)) {
+        if (entry.path().filename().string().rfind("sway-ipc.", 0) == 0) {
+            socket = entry.path().string();
+        }
+    }
+    if (socket.empty()) {
+        throw std::runtime_error("sway has no IPC socket in " + swayRuntime_);
+    }
+    auto command = Spawn({"swaymsg", "-s", socket, "output", "HEADLESS-1", "mode",
+                          std::to_string(width) + "x" + std::to_string(height)},
+                         "swaymsg");
+    const auto exit = command->WaitFor(kStartSeconds);
+    if (!exit || exit->status != 0) {
+        throw std::runtime_error("swaymsg could not resize the output: " + Tail(Log("swaymsg")));
+    }
 }
 
 long WaylandStage::PaintedPictures() const {

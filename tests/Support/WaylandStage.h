@@ -41,6 +41,8 @@ public:
 
     // From the next picture on, the output shows `colour`.
     void Paint(const std::string& colour);
+    // Gives the output another size, as a user choosing another mode would; throws on failure.
+    void ResizeOutput(int width, int height);
     // The pictures the painter has made so far.
     long PaintedPictures() const;
     // The portal goes: clients find no screen-cast portal on the bus.
@@ -69,6 +71,7 @@ private:
 
     std::string scratch_;
     std::string waylandDisplay_;
+    std::string swayRuntime_;
     std::string busAddress_;
     std::unique_ptr<ChildProcess> sway_;
     std::unique_ptr<ChildProcess> bus_;

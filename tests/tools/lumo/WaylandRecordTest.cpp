@@ -164,6 +164,29 @@ TEST_F(WaylandRecordTest, TheDesktopEndsARecordingAsCtrlCDoes) {
     ExpectScreenFile(again.Finish(*run, "gone", kRunLimitSeconds), gone, 1.0);
 }
 
+// An output that changes its size midway is scaled into the first size with black borders, in
+// the one stream.
+TEST_F(WaylandRecordTest, AnOutputOfAnotherSizeIsBordered) {
+    const std::string takes = MakeDirectory(root.Path() + "/resized");
+    auto run = lumo->Start("resized", {takes, "--screen", "wayland", "--seconds", "3"});
+    WaitForRecording(*run, takes, 1.0);
+    stage->ResizeOutput(960, 720);
+    const Outcome outcome = Finish(*run, "resized");
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const std::string file = takes + "/KorvelProject1.mkv";
+    const auto streams = Testing::Summarise(file).streams;
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].width, WaylandStage::kWidth);
+    EXPECT_EQ(streams[0].height, WaylandStage::kHeight);
+    EXPECT_GE(streams[0].packets, 80) << "pictures missing at 30 a second";
+    ExpectColour(file, 0.3, kFirst);
+    // 960x720 in 1280x720: a quarter of the picture is border, the rest the colour.
+    const Testing::Colour late = Testing::MeanColourAt(file, 2.9);
+    EXPECT_NEAR(late.red, kFirst.red * 0.75, kColourTolerance);
+    EXPECT_NEAR(late.green, kFirst.green * 0.75, kColourTolerance);
+    EXPECT_NEAR(late.blue, kFirst.blue * 0.75, kColourTolerance);
+}
+
 // The portal's permission is kept (owner only) and used next time; a damaged one is dropped
 // and the recording goes on; --forget-screen asks afresh. A region is cut from the output.
 TEST_F(WaylandRecordTest, ThePermissionIsAskedOnce) {
