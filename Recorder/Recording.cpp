@@ -177,6 +177,12 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
         encoder.join();
     }
     state.encoders.clear();
+    // Free the encoders (and x264's threads) now, not with the last capture thread: one left
+    // blocked in its device would keep them for the life of the process.
+    for (const auto& lane : state.lanes) {
+        lane->video.reset();
+        lane->audio.reset();
+    }
 
     const bool nothing = state.counters.packetsWritten == 0;
     if (nothing) {
@@ -193,8 +199,14 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
             }
         }
     }
-    if (!state.failure.empty()) {
-        throw std::runtime_error(state.failure);
+    std::string failure;
+    {
+        // A capture thread left behind may still report a failure.
+        const std::lock_guard<std::mutex> lock(state.failing);
+        failure = state.failure;
+    }
+    if (!failure.empty()) {
+        throw std::runtime_error(failure);
     }
     if (nothing) {
         throw std::runtime_error("nothing was recorded");
