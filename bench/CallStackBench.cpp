@@ -23,7 +23,7 @@
 #include <system_error>
 
 #include "Lib/Project/FolderProject.h"
-#include "Lib/Project/ProjectErrors.h"
+#include "Platform/Plinth/ThrowWithCallStack.h"
 #include "bench/Support/BenchSession.h"
 #include "bench/Support/SideBySide.h"
 
