@@ -1,4 +1,4 @@
-// MoveToTrash and RemoveDir on real directories, with the home trash inside them.
+// MoveToTrash on real directories, with the home trash inside them.
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -218,30 +218,6 @@ TEST_F(TrashTest, ItemOnAnotherFileSystemGoesToItsOwnTrashOrStaysPut) {
     boost::system::error_code ignored;
     fs::remove_all(folder, ignored);
     TakeBack(trash, name);
-}
-
-TEST(RemoveDirTest, RemovesTheTreeButNeverWhatItsLinksPointTo) {
-    Testing::TempDir root;
-    const auto at = [&](const std::string& name) { return root.Path() + "/" + name; };
-    const auto kept = WriteFile(at("kept/inner/deep.mkv"), "deep");
-    WriteFile(at("project/a/b/c/mic.mkv"), "mic");
-    fs::create_directory_symlink(at("kept"), at("project/to-dir"));
-    fs::create_symlink(kept, at("project/to-file"));
-    fs::create_symlink(at("nowhere"), at("project/dangling"));
-    fs::create_directory_symlink(at("kept"), at("link"));
-    Testing::LogCapture log;
-
-    EXPECT_TRUE(RemoveDir(at("project")));
-    EXPECT_TRUE(RemoveDir(at("link") + "/"));  // the link alone, even with a trailing slash
-    EXPECT_TRUE(RemoveDir(WriteFile(at("clip.mkv"), "x")));
-    EXPECT_THAT(Entries(root.Path()), ElementsAre("kept"));
-    EXPECT_EQ(ReadFile(kept), "deep");
-    EXPECT_THAT(log.Lines(), IsEmpty());
-    for (const std::string& path :
-         {at("missing"), std::string(), at("kept/."), at("kept/inner/..")}) {
-        EXPECT_FALSE(RemoveDir(path)) << path;
-    }
-    EXPECT_EQ(ReadFile(kept), "deep");
 }
 
 }  // namespace
