@@ -42,7 +42,8 @@ asan-test: deps
 # built without it are suppressed in tests/tsan.supp, never our own. One test at a time, and
 # without the cases that measure keeping up in real time: instrumented, the machine can not.
 TSAN_SUITES := BoundedQueueTest PictureNumbersTest SoundClockTest AudioEncoderTest RecordingTest \
-  FfmpegLogTest CallStackTest LumoToolTest RecordTest RecordCommandTest RecordFailureTest
+  FfmpegLogTest CallStackTest RemoveDirTest \
+  LumoToolTest RecordTest RecordCommandTest RecordFailureTest
 # No second's wait at exit: the suites time how fast lumo ends.
 TSAN_RUN_OPTIONS := halt_on_error=1:second_deadlock_stack=1:atexit_sleep_ms=0
 TSAN_REAL_TIME := ARecordingHoldsTheScreenAndTheSoundInStep AKillAtAnyMomentLeavesNothingOrAFile \
