@@ -144,7 +144,8 @@ void RunRecord(const RecordOptions& options) {
                 recorded = seconds;
                 progress.Update(seconds, recording->Counters());
                 return !stopSignals.Arrived();
-            });
+            },
+            [&stopSignals] { return stopSignals.Continued(); });
     } catch (...) {
         progress.End();
         // Whatever was kept is the user's: say where it is, then why it ended early.
