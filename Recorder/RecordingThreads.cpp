@@ -23,8 +23,8 @@ constexpr std::size_t kPicturesQueued = 15;
 constexpr std::size_t kSoundPiecesQueued = 100;
 // A source still silent this long after the end is not waited for any more.
 constexpr std::int64_t kLateSource = 2'000'000;
-// A drop this soon after the last tick of the recording's own loop happened while the process
-// was running; a later one comes out of a span in which it was stopped.
+// A drop this long after the last tick of the recording's own loop may come out of a span in
+// which the process was stopped; the next tick decides.
 constexpr std::int64_t kTickSilence = 250'000;
 
 PacketPtr NewPacket() {
@@ -82,8 +82,10 @@ void RecordingState::Fail(const std::string& cause) {
 
 void RecordingState::CountDrop() {
     const std::int64_t now = av_gettime();
-    if (now - lastTick > kTickSilence || now < stopSettles) {
+    if (now < stopSettles) {
         ++counters.framesLostWhileStopped;
+    } else if (now - lastTick > kTickSilence) {
+        ++undecidedDrops;
     } else {
         ++counters.framesDropped;
     }

@@ -188,7 +188,8 @@ void RunRecord(RecordOptions options) {
                 progress.Update(seconds, recording->Counters());
                 // The desktop's "stop sharing" ends it as Ctrl-C does.
                 return !stopSignals.Arrived() && !cast.ended->load();
-            });
+            },
+            [&stopSignals] { return stopSignals.Continued(); });
     } catch (...) {
         progress.End();
         // Whatever was kept is the user's: say where it is, then why it ended early.
