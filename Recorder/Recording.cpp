@@ -100,7 +100,8 @@ std::vector<std::string> Recording::Files() const {
     return state_->kept;
 }
 
-void Recording::Run(std::optional<double> seconds, const std::function<bool(double)>& keepGoing) {
+void Recording::Run(std::optional<double> seconds, const std::function<bool(double)>& keepGoing,
+                    const std::function<bool()>& wasStopped) {
     RecordingState& state = *state_;
     const auto has = [&](MediaType type) {
         return std::any_of(state.lanes.begin(), state.lanes.end(),
@@ -137,13 +138,19 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
         std::this_thread::sleep_for(kTick);
         const std::int64_t now = av_gettime();
         const std::int64_t step = now - state.lastTick;
-        if (step > kStoppedTick) {
+        // A late tick is a stopped process only where the caller can tell one from a busy
+        // machine; drops of the meantime are the stop's or the machine's accordingly.
+        const bool continued = wasStopped && wasStopped();
+        const bool stopped = step > kStoppedTick && (wasStopped ? continued : true);
+        if (stopped) {
             state.counters.stoppedMicroseconds += step - kTick.count() * 1000;
             state.stopSettles = now + kStopAftermath;
             state.awake += kTick.count() * 1000;
         } else {
             state.awake += step;
         }
+        (stopped ? state.counters.framesLostWhileStopped : state.counters.framesDropped) +=
+            state.undecidedDrops.exchange(0);
         state.lastTick = now;
         if (now < state.clock->StopTime() && !keepGoing(state.clock->Elapsed())) {
             state.clock->StopNow();
@@ -167,6 +174,7 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
         }
     }
     state.clock->StopNow();
+    state.counters.framesDropped += state.undecidedDrops.exchange(0);
     keepGoing(state.clock->Elapsed());
 
     for (const auto& lane : state.lanes) {
@@ -177,6 +185,12 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
         encoder.join();
     }
     state.encoders.clear();
+    // Free the encoders (and x264's threads) now, not with the last capture thread: one left
+    // blocked in its device would keep them for the life of the process.
+    for (const auto& lane : state.lanes) {
+        lane->video.reset();
+        lane->audio.reset();
+    }
 
     const bool nothing = state.counters.packetsWritten == 0;
     if (nothing) {
@@ -193,8 +207,14 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
             }
         }
     }
-    if (!state.failure.empty()) {
-        throw std::runtime_error(state.failure);
+    std::string failure;
+    {
+        // A capture thread left behind may still report a failure.
+        const std::lock_guard<std::mutex> lock(state.failing);
+        failure = state.failure;
+    }
+    if (!failure.empty()) {
+        throw std::runtime_error(failure);
     }
     if (nothing) {
         throw std::runtime_error("nothing was recorded");

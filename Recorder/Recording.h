@@ -44,7 +44,11 @@ public:
     // source fails or stops delivering (10 s before its first piece, 5 s later on), the
     // encoding or writing fails, or nothing at all was recorded; whatever opens is kept
     // (see Files).
-    void Run(std::optional<double> seconds, const std::function<bool(double)>& keepGoing);
+    // `wasStopped`, when given, is asked on every tick whether the process was stopped and
+    // continued since the last call (SIGCONT): only then does a late tick count as a stopped
+    // span; without it, any tick late by more than 0.3 s does.
+    void Run(std::optional<double> seconds, const std::function<bool(double)>& keepGoing,
+             const std::function<bool()>& wasStopped = nullptr);
 
     const RecordingCounters& Counters() const;
     // Once Run is over: the files kept, each under its final name; empty when none was.

@@ -67,6 +67,8 @@ struct RecordingState {
     std::atomic<std::int64_t> awake{0};
     std::atomic<std::int64_t> lastTick{0};     // av_gettime() of the last tick of Run
     std::atomic<std::int64_t> stopSettles{0};  // drops before this follow a stopped span
+    // Drops while the loop's tick was overdue: the next tick tells whose they were.
+    std::atomic<std::int64_t> undecidedDrops{0};
 
     std::atomic<bool> failed{false};
     std::mutex failing;

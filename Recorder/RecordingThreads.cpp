@@ -27,8 +27,8 @@ constexpr std::size_t kSoundPiecesQueued = 200;
 constexpr std::int64_t kLateSource = 2'000'000;
 // How long a piece of sound waits for the stamps after it before it is placed.
 constexpr std::int64_t kSoundSettles = 1'000'000;
-// A drop this soon after the last tick of the recording's own loop happened while the process
-// was running; a later one comes out of a span in which it was stopped.
+// A drop this long after the last tick of the recording's own loop may come out of a span in
+// which the process was stopped; the next tick decides.
 constexpr std::int64_t kTickSilence = 250'000;
 
 PacketPtr NewPacket() {
@@ -86,8 +86,10 @@ void RecordingState::Fail(const std::string& cause) {
 
 void RecordingState::CountDrop() {
     const std::int64_t now = av_gettime();
-    if (now - lastTick > kTickSilence || now < stopSettles) {
+    if (now < stopSettles) {
         ++counters.framesLostWhileStopped;
+    } else if (now - lastTick > kTickSilence) {
+        ++undecidedDrops;
     } else {
         ++counters.framesDropped;
     }

@@ -21,10 +21,14 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "Lib/Project/FolderProject.h"
-#include "Lib/Project/ProjectErrors.h"
+#include "Platform/Plinth/ThrowWithCallStack.h"
 #include "bench/Support/BenchSession.h"
+#ifdef LUMO_BENCH_LIBDW
+#include "bench/Support/LibdwCallStack.h"
+#endif
 #include "bench/Support/SideBySide.h"
 
 extern char** environ;
@@ -37,10 +41,12 @@ using Bench::Goal;
 using Clock = std::chrono::steady_clock;
 
 constexpr char kFirst[] = "First failure in a fresh process";
+constexpr char kFirstLibdw[] = "First failure in a fresh process, libdw";
 constexpr char kLater[] = "Later failure 16 frames deep";
 constexpr char kChildFlag[] = "--fresh-process=";
 constexpr char kLibraryChild[] = "library";
 constexpr char kAnchorChild[] = "anchor";
+constexpr char kLibdwChild[] = "libdw";
 constexpr int kDepth = 16;
 
 // Runs `fail` from `depth` frames further down, like a failure deep inside a caller's work, and
@@ -69,6 +75,14 @@ void PlainFailure() {
     throw std::runtime_error("Description error: unsupported stream type");
 }
 
+#ifdef LUMO_BENCH_LIBDW
+// The library's failure as it would be with libdw naming the frames.
+void LibdwFailure() {
+    throw std::domain_error(std::string("Description error: unsupported stream type\n") +
+                            Bench::LibdwCallStack());
+}
+#endif
+
 // A number from /proc/self/status, e.g. "VmHWM", in KiB.
 long StatusKiB(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -84,13 +98,19 @@ long StatusKiB(const char* field) {
 // The child: its first failure, timed, and its memory around it, as one line on stdout. The
 // library's failure is a real one: opening a folder project that is not there, which also logs.
 int FreshProcess(const std::string& kind) {
-    const bool library = kind == kLibraryChild;
     const std::string missing = "/nonexistent/lumo-bench/KorvelProject1";
     const long residentBefore = StatusKiB("VmRSS");
     const auto start = Clock::now();
-    const std::size_t length =
-        library ? FailAndCatch(kDepth, [&] { Lumo::FolderProject::OpenProject(missing, ""); })
-                : FailAndCatch(kDepth, &PlainFailure);
+    std::size_t length = 0;
+    if (kind == kLibraryChild) {
+        length = FailAndCatch(kDepth, [&] { Lumo::FolderProject::OpenProject(missing, ""); });
+#ifdef LUMO_BENCH_LIBDW
+    } else if (kind == kLibdwChild) {
+        length = FailAndCatch(kDepth, &LibdwFailure);
+#endif
+    } else {
+        length = FailAndCatch(kDepth, &PlainFailure);
+    }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     benchmark::DoNotOptimize(length);
     std::printf("%.9f %ld %ld %ld\n", seconds, StatusKiB("VmRSS") - residentBefore,
@@ -153,8 +173,8 @@ FreshFigures RunFreshProcess(const char* kind) {
     return figures;
 }
 
-// One pair of fresh processes an iteration, in a random order.
-void MeasureFirstFailure(benchmark::State& state) {
+// One pair of fresh processes an iteration, child `kind` and the anchor, in a random order.
+void MeasureFirstFailure(benchmark::State& state, const char* kind) {
     std::mt19937 random(20240305);
     double anchorSeconds = 0.0;
     double addedPeak = 0.0;
@@ -166,11 +186,11 @@ void MeasureFirstFailure(benchmark::State& state) {
             FreshFigures library;
             FreshFigures anchor;
             if (random() % 2 == 0) {
-                library = RunFreshProcess(kLibraryChild);
+                library = RunFreshProcess(kind);
                 anchor = RunFreshProcess(kAnchorChild);
             } else {
                 anchor = RunFreshProcess(kAnchorChild);
-                library = RunFreshProcess(kLibraryChild);
+                library = RunFreshProcess(kind);
             }
             state.SetIterationTime(library.seconds);
             anchorSeconds += anchor.seconds;
@@ -192,6 +212,30 @@ void MeasureFirstFailure(benchmark::State& state) {
         Counter(anchorResidentGrowth, Counter::kAvgIterations);
 }
 
+// Registers the first failure of child `kind` under `name`, and its goals: at most 30 ms and
+// 8 MiB more than a process that never failed.
+void RegisterFirstFailure(const char* name, const char* kind, const std::string& how,
+                          std::vector<Goal>& goals) {
+    benchmark::RegisterBenchmark(name, &MeasureFirstFailure, kind)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(15)
+        ->ReportAggregatesOnly(true);
+    constexpr auto kAbsolute = Goal::Bound::Library;
+    const std::string neverFailed = "a process that never failed";
+    goals.push_back(Goal{"First failure" + how + ", wall time", Figure::Time(name),
+                         "a first plain throw of std::runtime_error",
+                         Figure::Counter(name, "anchor", "s"), 30e-3, kAbsolute});
+    goals.push_back(Goal{"First failure" + how + ", peak memory over " + neverFailed,
+                         Figure::Counter(name, "added peak", "MiB"), neverFailed + "'s peak",
+                         Figure::Counter(name, "anchor peak", "MiB"), 8.0, kAbsolute});
+    goals.push_back(Goal{"First failure" + how + ", resident growth",
+                         Figure::Counter(name, "resident growth", "MiB"),
+                         "across a first plain throw",
+                         Figure::Counter(name, "anchor resident growth", "MiB"), 8.0, kAbsolute});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,37 +244,29 @@ int main(int argc, char** argv) {
     }
     Bench::Session session(argc, argv, "CallStackBench");
 
-    benchmark::RegisterBenchmark(kFirst, &MeasureFirstFailure)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1)
-        ->Repetitions(15)
-        ->ReportAggregatesOnly(true);
-
-    Bench::RegisterSideBySide(
-        kLater,
-        {Bench::Contender("library",
-                          [] { benchmark::DoNotOptimize(FailAndCatch(kDepth, &LibraryFailure)); }),
-         Bench::Contender("anchor",
-                          [] { benchmark::DoNotOptimize(FailAndCatch(kDepth, &PlainFailure)); })})
+    std::vector<Goal> goals;
+    RegisterFirstFailure(kFirst, kLibraryChild, "", goals);
+    std::vector<Bench::Contender> later{
+        Bench::Contender("library",
+                         [] { benchmark::DoNotOptimize(FailAndCatch(kDepth, &LibraryFailure)); }),
+        Bench::Contender("anchor",
+                         [] { benchmark::DoNotOptimize(FailAndCatch(kDepth, &PlainFailure)); })};
+    goals.push_back(Goal{"Later failure, each", Figure::Time(kLater),
+                         "a plain throw of std::runtime_error",
+                         Figure::Counter(kLater, "anchor", "s"), 200e-6, Goal::Bound::Library});
+#ifdef LUMO_BENCH_LIBDW
+    // The same failures with libdw naming the frames instead of Plinth's own reader.
+    RegisterFirstFailure(kFirstLibdw, kLibdwChild, " with libdw", goals);
+    later.emplace_back("libdw",
+                       [] { benchmark::DoNotOptimize(FailAndCatch(kDepth, &LibdwFailure)); });
+    goals.push_back(Goal{"Later failure with libdw, each", Figure::Counter(kLater, "libdw", "s"),
+                         "a plain throw of std::runtime_error",
+                         Figure::Counter(kLater, "anchor", "s"), 200e-6, Goal::Bound::Library});
+#endif
+    Bench::RegisterSideBySide(kLater, std::move(later))
         ->Unit(benchmark::kMicrosecond)
         ->MinTime(0.2)
         ->Repetitions(9)
         ->ReportAggregatesOnly(true);
-
-    constexpr auto kAbsolute = Goal::Bound::Library;
-    const std::string neverFailed = "a process that never failed";
-    return session.Run({
-        Goal{"First failure, wall time", Figure::Time(kFirst),
-             "a first plain throw of std::runtime_error", Figure::Counter(kFirst, "anchor", "s"),
-             30e-3, kAbsolute},
-        Goal{"First failure, peak memory over " + neverFailed,
-             Figure::Counter(kFirst, "added peak", "MiB"), neverFailed + "'s peak",
-             Figure::Counter(kFirst, "anchor peak", "MiB"), 8.0, kAbsolute},
-        Goal{"First failure, resident growth", Figure::Counter(kFirst, "resident growth", "MiB"),
-             "across a first plain throw", Figure::Counter(kFirst, "anchor resident growth", "MiB"),
-             8.0, kAbsolute},
-        Goal{"Later failure, each", Figure::Time(kLater), "a plain throw of std::runtime_error",
-             Figure::Counter(kLater, "anchor", "s"), 200e-6, kAbsolute},
-    });
+    return session.Run(goals);
 }

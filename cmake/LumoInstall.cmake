@@ -1,24 +1,11 @@
-# Installs the two libraries, their public headers under include/LumoProject/ (same relative
-# paths as in the source tree, the generated version header included), a CMake package, a
+# Installs the two libraries, their public headers (LUMO_PUBLIC_HEADERS, from
+# LumoPublicHeaders.cmake) under include/LumoProject/ (same relative paths as in the source tree,
+# the generated version header included), a CMake package, a
 # pkg-config file and the licence. Included only when LUMO_INSTALL is on. Components:
 # LumoProject_Runtime (libraries, licence) and LumoProject_Development (headers, packages).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(LUMO_PUBLIC_HEADERS
-  Platform/VantorExport.h
-  Platform/Plinth/ioPath.h Platform/Plinth/Exception.h Platform/Plinth/NotNull.h
-  Platform/Plinth/MediaType.h Platform/Plinth/Version.h Platform/Plinth/RefCountable.h
-  Platform/Plinth/FileSystem.h
-  Platform/Hinge/PathUtils.h
-  Platform/Shelf/IndexSearch.h
-  Platform/Reelkit/StreamReader.h Platform/Reelkit/FfmpegLog.h
-  Platform/Tagset/IFormatFile.h
-  Platform/Host/IFileManager.h Platform/Host/LocalFileManager.h
-  Lib/Project/LumoExport.h Lib/Project/IProject.h Lib/Project/IProjectManager.h
-  Lib/Project/ProjectManager.h Lib/Project/FolderProject.h Lib/Project/MediaContainerProject.h
-  Lib/Project/ProjectNaming.h
-  App/IPC/LumoIntegration/FormatFile.h)
 set(LUMO_INCLUDE_DIR "${CMAKE_INSTALL_INCLUDEDIR}/LumoProject")
 foreach(header IN LISTS LUMO_PUBLIC_HEADERS)
   get_filename_component(folder "${header}" DIRECTORY)

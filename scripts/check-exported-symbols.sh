@@ -11,7 +11,7 @@ companions='((typeinfo|typeinfo name|vtable|VTT|guard variable) for |(non-)?virt
 lumo_rules() {
   local classes='FolderProject|MediaContainerProject|ProjectManager|IProjectManager|IProject(::(Exception|ProjectAlreadyExistsException|CanNotCreateDirForProjectException|CanNotCreateProjectFileException))?'
   allowed="^${companions}Vantor::Lumo::($classes)(::|\$)"
-  allowed+="|^Vantor::Lumo::(GenerateProjectPath|GetDefaultProjectExtension|GetDefaultProjectName)[[(]"
+  allowed+="|^Vantor::Lumo::(GenerateProjectPath|GetDefaultProjectExtension|GetDefaultProjectName|GetLibraryVersion)[[(]"
   allowed+="|^Vantor::Lumoreel::FormatFile::(GetStreamInfo|StreamInfoToString)[[(]"
   required=(
     'Vantor::Lumo::FolderProject::CreateProject(' 'Vantor::Lumo::FolderProject::OpenProject('
@@ -23,6 +23,7 @@ lumo_rules() {
     'Vantor::Lumo::GenerateProjectPath(Vantor::ioPath const&)'
     'Vantor::Lumo::GenerateProjectPath(Vantor::ioPath const&, std::'
     'Vantor::Lumo::GetDefaultProjectExtension' 'Vantor::Lumo::GetDefaultProjectName'
+    'Vantor::Lumo::GetLibraryVersion()'
     'vtable for Vantor::Lumo::FolderProject' 'vtable for Vantor::Lumo::MediaContainerProject'
     'vtable for Vantor::Lumo::ProjectManager'
     'typeinfo for Vantor::Lumo::IProject::ProjectAlreadyExistsException'

@@ -11,7 +11,13 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libavdevice-dev
   ffmpeg
-  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev libxcb1-dev libxcb-shm0-dev libpulse-dev
+  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev libxcb1-dev libxcb-shm0-dev
+  libpulse-dev
+  libpipewire-0.3-dev libglib2.0-dev
+  sway swaybg xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
+  dbus-daemon dbus-bin libwayland-dev libwayland-bin wayland-protocols
+  gstreamer1.0-tools gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-ugly
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils abigail-tools doxygen
 )

@@ -5,10 +5,10 @@
 #include <glog/logging.h>
 #include <boost/format.hpp>
 
-#include "Lib/Project/ProjectErrors.h"
 #include "Lib/Project/ProjectNaming.h"
 #include "Platform/Hinge/PathUtils.h"
 #include "Platform/Plinth/FileSystem.h"
+#include "Platform/Plinth/ThrowWithCallStack.h"
 
 namespace Vantor::Lumo {
 

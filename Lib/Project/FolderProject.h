@@ -58,7 +58,7 @@ public:
     /// it with its whole content (any other value; symbolic links are removed, not followed).
     /// Logs at INFO "remove (move to trash) project 'PATH'" or "remove (from disk) project
     /// 'PATH'". Returns false when that failed, after the ERROR line
-    /// "Can't remove project 'PATH'".
+    /// "Can't remove project 'PATH'", and so also when the directory is already gone.
     bool Remove(RemoveType type) override;
 
     /// Returns the stream file `group` + extension inside the project directory, with index 0,

@@ -64,7 +64,8 @@ public:
         /// Version of the description. All four parts are absent (-1) for a folder project,
         /// a new media-container project and one described by its metadata document; it is
         /// version 0 when the description was built from the container's streams alone,
-        /// without a usable document.
+        /// without a usable document. One exception: a container with no streams at all whose
+        /// document is damaged keeps all four parts absent, since there is nothing to rebuild.
         Core::Version version;
         /// The streams, in order of StreamInfo::index.
         std::vector<StreamInfo> streams;
@@ -78,7 +79,7 @@ public:
     /// `std::exception`. `boost::diagnostic_information(e)` gives the throwing function, file
     /// and line, and `boost::get_error_info<Vantor::CallStackInfo>(e)` the call stack text.
     struct LUMO_API Exception : public Vantor::Exception {
-        /// Makes an exception about the project at `path`.
+        /// Sets #path. The library attaches the call stack (Vantor::CallStackInfo) as it throws.
         explicit Exception(const ioPath& path);
         /// Copies the path and the attached error information.
         Exception(const Exception&);
@@ -92,7 +93,7 @@ public:
     /// Something, a file or a directory, already exists where a media-container project was
     /// to be created. Thrown by MediaContainerProject::CreateProject.
     struct LUMO_API ProjectAlreadyExistsException : public Exception {
-        /// Makes an exception about the project at `path`.
+        /// Sets #path.
         explicit ProjectAlreadyExistsException(const ioPath& path);
         /// Copies the path and the attached error information.
         ProjectAlreadyExistsException(const ProjectAlreadyExistsException&);
@@ -104,7 +105,7 @@ public:
     /// manager cannot create it (the path is the project's), and by
     /// ProjectManager::CreateProject for any file-system error (the path is its directory).
     struct LUMO_API CanNotCreateDirForProjectException : public Exception {
-        /// Makes an exception about `path`.
+        /// Sets #path.
         explicit CanNotCreateDirForProjectException(const ioPath& path);
         /// Copies the path and the attached error information.
         CanNotCreateDirForProjectException(const CanNotCreateDirForProjectException&);
@@ -115,7 +116,7 @@ public:
     /// permission, a read-only file system, ...). Thrown by
     /// MediaContainerProject::CreateProject.
     struct LUMO_API CanNotCreateProjectFileException : public Exception {
-        /// Makes an exception about the project at `path`.
+        /// Sets #path.
         explicit CanNotCreateProjectFileException(const ioPath& path);
         /// Copies the path and the attached error information.
         CanNotCreateProjectFileException(const CanNotCreateProjectFileException&);
@@ -139,8 +140,11 @@ public:
     virtual std::int64_t GetSize() const = 0;
 
     /// Moves the project to the trash when `type` is RemoveType::MoveToTrash, and deletes it
-    /// from disk for any other value. Returns true when the project is gone from its path and
-    /// false when the removal failed; a failed removal is logged at ERROR, not thrown. The object
+    /// from disk for any other value. Returns true when this call removed the project, and false
+    /// when the removal failed, logged at ERROR, not thrown. The kinds differ on a project that
+    /// is already gone: a media-container project answers true without logging, a folder
+    /// project false (there was nothing to remove), with its ERROR line. An exception from the
+    /// host's IFileManager (media-container projects) passes through unchanged. The object
     /// stays usable afterwards and keeps answering from memory.
     virtual bool Remove(RemoveType type) = 0;
 

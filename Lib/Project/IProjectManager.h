@@ -44,6 +44,12 @@ public:
 
     /// Creates a project under a fresh name in `directory` and makes it the current project.
     ///
+    /// **`name` is a regular expression and a format template**, as GenerateProjectPath()
+    /// says: "a+b" works once, and the next call throws ProjectAlreadyExistsException because
+    /// the search for indices in use never matches "a+b1.mkv"; "take(1" throws
+    /// `std::regex_error`, and "100%" a format error. Pass names of letters, digits, spaces,
+    /// '-' and '_'.
+    ///
     /// First `directory` is created through the file manager when it does not exist (whatever
     /// the answer, the next steps decide). Then the project-type selector chooses the kind:
     /// - ProjectManager::ProjectType::MediaContainer: the file `directory`/`name` + N +
@@ -54,8 +60,7 @@ public:
     /// - any other value: nothing is made and the current project stays as it was.
     ///
     /// An empty `extension` means GetDefaultProjectExtension() (".mkv"); `name` is used as it
-    /// is, even when empty, and is read as a regular expression and a Boost.Format template.
-    /// The new name is not reserved: until the recorder writes the file, a second call picks
+    /// is, even when empty. The new name is not reserved: until the recorder writes the file, a second call picks
     /// the same one. Logs the kind's INFO lines.
     ///
     /// @throws IProject::CanNotCreateDirForProjectException carrying `directory`, for any
@@ -83,7 +88,10 @@ public:
     ///
     /// A damaged or unsuitable metadata document does not fail the load: the description is
     /// then built from the container's streams alone, with the WARNING line
-    /// "Deprecated or invalid LRM Project." and the INFO line "Load project without metadata".
+    /// "Deprecated or invalid LRM Project." (twice for a document that is not valid JSON or has
+    /// another defect of its own, once for one that does not fit the streams) and the INFO line
+    /// "Load project without metadata"; see MediaContainerProject::OpenProject() for a
+    /// container without streams.
     ///
     /// On any failure the manager logs at ERROR
     /// `Vantor::Lumo::ProjectManager::LoadProject: Can't load project ` followed by the path,

@@ -4,8 +4,8 @@
 #include <QString>
 
 #include "Lib/Project/MediaContainerProjectImpl.h"
-#include "Lib/Project/ProjectErrors.h"
 #include "Platform/Hinge/PathUtils.h"
+#include "Platform/Plinth/ThrowWithCallStack.h"
 
 namespace Vantor::Lumo {
 

@@ -16,9 +16,12 @@ namespace Vantor::Lumo {
 /// A project kept as one media-container file (`.mkv` by default) whose streams are told
 /// apart by the metadata document in its `VANTOR_SPECIFIC_METADATA` tag (see
 /// Lumoreel::FormatFile). The recorder writes the file and the document; the project checks
-/// where the file goes, describes its streams, and sizes or removes it. Every check, directory
-/// creation and removal goes through the host's file manager, which the project shares for
-/// its whole life.
+/// where the file goes, describes its streams, and sizes or removes it. Existence checks,
+/// directory creation and removal go through the host's file manager, which the project shares
+/// for its whole life. Two things probe the local disk directly, whatever the file manager:
+/// CreateProject() asks Util::CanCreateFileIn() whether the directory takes a new file, and
+/// GetSize() reads the size with Util::GetPathSize(). A host whose file manager is virtual
+/// must therefore also keep the path valid on the local disk.
 ///
 /// Its log lines begin with the qualified name of the function, such as
 /// `Vantor::Lumo::MediaContainerProject::CreateProject: `; PATH below stands for the project
@@ -47,8 +50,12 @@ public:
     /// document. When the document is missing, empty, damaged, of another major version or
     /// does not match the streams, the description comes from the streams alone (empty groups,
     /// pip scale 0.2, version 0) and the INFO line "Load project without metadata" is logged,
-    /// preceded by the WARNING line "Deprecated or invalid LRM Project." (once or twice) when
-    /// a document was there but unusable. Only the file's header is read; nothing is written.
+    /// preceded by the WARNING line "Deprecated or invalid LRM Project." when a document was
+    /// there but unusable: twice when the document itself is defective (the reader and the
+    /// loader each log it), once when it only does not fit the streams. A container with no
+    /// streams whose document is defective is the exception: its description stays empty with
+    /// all four version parts absent, and only the reader's one WARNING is logged. Only the
+    /// file's header is read; nothing is written.
     ///
     /// @throws boost::wrapexcept<std::runtime_error> when the file is missing, is not a
     ///   regular file (a FIFO, a device, a directory) or is not a container FFmpeg can read;

@@ -4,7 +4,7 @@
 
 #include "App/IPC/LumoIntegration/FormatFile.h"
 #include "Lib/Project/MediaContainerProjectImpl.h"
-#include "Lib/Project/ProjectErrors.h"
+#include "Platform/Plinth/ThrowWithCallStack.h"
 
 namespace Vantor::Lumo {
 

@@ -9,8 +9,8 @@
 
 #include "Lib/Project/FolderProject.h"
 #include "Lib/Project/MediaContainerProject.h"
-#include "Lib/Project/ProjectErrors.h"
 #include "Lib/Project/ProjectNaming.h"
+#include "Platform/Plinth/ThrowWithCallStack.h"
 
 namespace Vantor::Lumo {
 

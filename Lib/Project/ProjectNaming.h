@@ -21,6 +21,11 @@ LUMO_API std::string GetDefaultProjectName();
 /// GetDefaultProjectExtension()), such as `directory`/KorvelProject3.mkv. Throws as that does.
 LUMO_API ioPath GenerateProjectPath(const ioPath& directory);
 
+/// **`name` is a regular expression and a format template.** "a+b" gives "a+b1.mkv", and then
+/// "a+b1.mkv" again, since the pattern `a+b(\d+)` never matches its own files; "take(1" throws
+/// `std::regex_error`, "100%" a format error, and "a.b" counts "aXb7.mkv" as using index 7.
+/// Callers pass names of letters, digits, spaces, '-' and '_', or check them first.
+///
 /// Returns `directory`/(`name` + N + `extension`), where N is the decimal index one above the
 /// largest that an entry of `directory` already uses, or 1 when none does (or `directory` is
 /// missing). An entry uses N when its name contains `name`, the digits of N and `extension`,
@@ -28,9 +33,9 @@ LUMO_API ioPath GenerateProjectPath(const ioPath& directory);
 /// the project exists give the same path; nothing is logged.
 ///
 /// No defaults are applied: an empty `name` gives a file name that starts with the index, an
-/// empty `extension` one without extension. `name` is used as a regular expression, as it is
-/// (a dot in it matches any character), and both `name` and `extension` are part of a
-/// Boost.Format template, in which `%%` stands for one percent sign.
+/// empty `extension` one without extension. `name` is used as a regular expression as it is;
+/// of `extension` only the first character is escaped. Both are part of a Boost.Format
+/// template, in which `%%` stands for one percent sign.
 ///
 /// @throws std::regex_error when `name`, or `extension` after its first character, is not a valid
 ///   regular expression, such as an unbalanced parenthesis or bracket.

@@ -16,6 +16,8 @@
 
 #include <glog/logging.h>
 
+#include "Platform/Plinth/Descriptors.h"
+
 namespace Vantor::Util {
 
 namespace {
@@ -23,26 +25,8 @@ namespace {
 // The walk holds at most this many directory descriptors, however deep the tree.
 constexpr std::size_t kMaxHeldDirectories = 64;
 
-constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~UniqueFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+constexpr int kDirectoryOpenFlags = Detail::kDirectoryFlags;
+using Detail::UniqueFd;
 
 // Sizes add up to at most the largest total there is: sparse files can claim any size, and a
 // signed overflow would be undefined.
@@ -55,28 +39,16 @@ std::int64_t SaturatingAdd(std::int64_t total, std::int64_t size) {
                : total + size;
 }
 
-bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // Sums the regular files directly inside the open directory `fd` and collects the names of its
 // subdirectories. Only regular files (and entries whose type readdir does not report) cost a
 // stat; links and special files count nothing and are never followed.
 std::int64_t ScanDirectory(int fd, std::vector<std::string>& subdirectories) {
-    const int readFd = ::dup(fd);
-    if (readFd < 0) {
-        return 0;
-    }
-    DIR* dir = ::fdopendir(readFd);
-    if (dir == nullptr) {
-        ::close(readFd);
+    Detail::DirectoryStream dir(fd);
+    if (!dir.Valid()) {
         return 0;
     }
     std::int64_t bytes = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (IsDotOrDotDot(entry->d_name)) {
-            continue;
-        }
+    while (const dirent* entry = dir.Next()) {
         if (entry->d_type == DT_DIR) {
             subdirectories.emplace_back(entry->d_name);
             continue;
@@ -94,7 +66,6 @@ std::int64_t ScanDirectory(int fd, std::vector<std::string>& subdirectories) {
             subdirectories.emplace_back(entry->d_name);
         }
     }
-    ::closedir(dir);
     return bytes;
 }
 
@@ -120,7 +91,7 @@ class TreeWalk {
 public:
     explicit TreeWalk(UniqueFd root) {
         levels_.push_back(Level{{}, {}, std::move(root)});
-        bytes_ = ScanDirectory(levels_.back().fd.get(), levels_.back().pendingSubdirectories);
+        bytes_ = ScanDirectory(levels_.back().fd.Get(), levels_.back().pendingSubdirectories);
     }
 
     std::int64_t Total() {
@@ -131,7 +102,7 @@ public:
                 UniqueFd parent = ParentIfNeeded(depth);
                 Drop(depth);
                 levels_.pop_back();
-                if (parent.get() >= 0) {
+                if (parent.Get() >= 0) {
                     Hold(depth - 1, std::move(parent));
                 }
                 continue;
@@ -141,12 +112,12 @@ public:
             if (!Reopen(levels_.size() - 1)) {
                 continue;  // the parent went away or became unreadable: its subtree is skipped
             }
-            UniqueFd fd(::openat(levels_.back().fd.get(), name.c_str(), kDirectoryOpenFlags));
-            if (fd.get() < 0) {
+            UniqueFd fd(::openat(levels_.back().fd.Get(), name.c_str(), kDirectoryOpenFlags));
+            if (fd.Get() < 0) {
                 continue;  // unreadable or gone since it was listed: skipped
             }
             Level next{std::move(name), {}, UniqueFd()};
-            bytes_ = SaturatingAdd(bytes_, ScanDirectory(fd.get(), next.pendingSubdirectories));
+            bytes_ = SaturatingAdd(bytes_, ScanDirectory(fd.Get(), next.pendingSubdirectories));
             levels_.push_back(std::move(next));
             Hold(levels_.size() - 1, std::move(fd));
         }
@@ -157,16 +128,16 @@ private:
     // The parent of level `depth` through "..", when the parent's descriptor was given up, it has
     // subdirectories left and ".." is still the directory it was; otherwise none.
     UniqueFd ParentIfNeeded(std::size_t depth) const {
-        if (depth == 0 || levels_[depth].fd.get() < 0) {
+        if (depth == 0 || levels_[depth].fd.Get() < 0) {
             return UniqueFd();
         }
         const Level& parent = levels_[depth - 1];
-        if (parent.fd.get() >= 0 || parent.pendingSubdirectories.empty()) {
+        if (parent.fd.Get() >= 0 || parent.pendingSubdirectories.empty()) {
             return UniqueFd();
         }
-        UniqueFd up(::openat(levels_[depth].fd.get(), "..", kDirectoryOpenFlags));
+        UniqueFd up(::openat(levels_[depth].fd.Get(), "..", kDirectoryOpenFlags));
         struct stat status {};
-        if (up.get() < 0 || ::fstat(up.get(), &status) != 0 || status.st_dev != parent.device ||
+        if (up.Get() < 0 || ::fstat(up.Get(), &status) != 0 || status.st_dev != parent.device ||
             status.st_ino != parent.inode) {
             return UniqueFd();  // moved meanwhile: Reopen finds it by name, or skips it
         }
@@ -175,17 +146,17 @@ private:
 
     // Makes sure level `depth` holds its descriptor; false when it can not be opened again.
     bool Reopen(std::size_t depth) {
-        if (levels_[depth].fd.get() >= 0) {
+        if (levels_[depth].fd.Get() >= 0) {
             return true;
         }
         std::size_t anchor = depth;
-        while (levels_[anchor].fd.get() < 0) {
+        while (levels_[anchor].fd.Get() < 0) {
             --anchor;  // the root is always held
         }
         for (std::size_t level = anchor + 1; level <= depth; ++level) {
-            UniqueFd fd(::openat(levels_[level - 1].fd.get(), levels_[level].name.c_str(),
+            UniqueFd fd(::openat(levels_[level - 1].fd.Get(), levels_[level].name.c_str(),
                                  kDirectoryOpenFlags));
-            if (fd.get() < 0) {
+            if (fd.Get() < 0) {
                 return false;
             }
             Hold(level, std::move(fd));
@@ -204,7 +175,7 @@ private:
         if (held_ + 1 > kMaxHeldDirectories) {
             Level& evicted = levels_[shallowestHeld_];
             struct stat status {};
-            if (::fstat(evicted.fd.get(), &status) == 0) {
+            if (::fstat(evicted.fd.Get(), &status) == 0) {
                 evicted.device = status.st_dev;
                 evicted.inode = status.st_ino;
             }
@@ -215,7 +186,7 @@ private:
     }
 
     void Drop(std::size_t depth) {
-        if (depth > 0 && levels_[depth].fd.get() >= 0) {
+        if (depth > 0 && levels_[depth].fd.Get() >= 0) {
             levels_[depth].fd = UniqueFd();
             --held_;
         }
@@ -243,7 +214,7 @@ std::int64_t GetPathSize(const ioPath& path) {
             return 0;
         }
         UniqueFd root(::open(native.c_str(), kDirectoryOpenFlags));
-        return root.get() < 0 ? 0 : TreeWalk(std::move(root)).Total();
+        return root.Get() < 0 ? 0 : TreeWalk(std::move(root)).Total();
     } catch (const std::exception& error) {
         // Only allocation can fail here; building the path text again could fail the same way.
         LOG(ERROR) << "GetPathSize: " << error.what();

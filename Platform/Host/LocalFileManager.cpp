@@ -8,13 +8,12 @@
 #include <cerrno>
 #include <exception>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <glog/logging.h>
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "Platform/Host/CopyEngine.h"
 #include "Platform/Plinth/FileSystem.h"
 
 namespace Vantor::Lumo {
@@ -22,7 +21,6 @@ namespace Vantor::Lumo {
 namespace {
 
 namespace fs = boost::filesystem;
-namespace errc = boost::system::errc;
 
 // A false answer carries no reason, so the reason goes to the log.
 bool Refuse(const char* operation, const ioPath& path, const boost::system::error_code& error) {
@@ -48,23 +46,6 @@ bool NoThrow(const char* operation, Body&& body) noexcept {
     }
     return false;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 bool ExistsWithoutFollowing(const fs::path& path) {
     boost::system::error_code error;
@@ -92,120 +73,6 @@ bool IsSameOrBelow(const fs::path& inner, const fs::path& outer) {
     return true;
 }
 
-bool KernelCopyUnsupported(int error) {
-    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-           error == EBADF;
-}
-
-// Reads one buffer from `in` and writes all of it to `out`; the bytes read, 0 at the end, or -1.
-ssize_t CopyChunk(int in, int out, std::vector<char>& buffer) {
-    buffer.resize(1 << 17);
-    const ssize_t length = ::read(in, buffer.data(), buffer.size());
-    for (ssize_t written = 0; written < length;) {
-        const ssize_t step = ::write(out, buffer.data() + written, length - written);
-        if (step < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        written += step;
-    }
-    return length;
-}
-
-// Copies a regular file's content into `to`, created with O_EXCL so nothing is ever
-// overwritten. Boost 1.74's copy_file is not used: its copy_file_range fails with EXDEV between
-// file systems on current kernels. Returns whether `to` was created.
-bool CopyFile(const fs::path& from, const fs::path& to, boost::system::error_code& error) {
-    const auto fail = [&error](bool created) {
-        error.assign(errno, boost::system::system_category());
-        return created;
-    };
-    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status {};
-    if (in.get() < 0 || ::fstat(in.get(), &status) != 0) {
-        return fail(false);
-    }
-    FileDescriptor out(
-        ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 0777));
-    if (out.get() < 0) {
-        return fail(false);
-    }
-    bool kernelCopy = true;
-    std::vector<char> buffer;
-    for (;;) {
-        ssize_t copied = 0;
-        if (kernelCopy) {
-            copied = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 1 << 30, 0);
-            if (copied < 0 && KernelCopyUnsupported(errno)) {
-                kernelCopy = false;  // carry on from the current offsets with reads and writes
-                continue;
-            }
-        } else {
-            copied = CopyChunk(in.get(), out.get(), buffer);
-        }
-        if (copied == 0) {
-            break;
-        }
-        if (copied < 0 && errno != EINTR) {
-            return fail(true);
-        }
-    }
-    if (::close(out.release()) != 0) {
-        return fail(true);
-    }
-    return true;
-}
-
-// Copies `from` to `to`, which must not exist yet; links are copied as links, never followed.
-// Stops at the first failure. Returns whether `to` was created, so a failed copy can be undone.
-bool CopyEntry(const fs::path& from, const fs::path& to, boost::system::error_code& error) {
-    const fs::file_status status = fs::symlink_status(from, error);
-    if (error) {
-        return false;
-    }
-    switch (status.type()) {
-        case fs::regular_file:
-            return CopyFile(from, to, error);
-        case fs::symlink_file:
-            fs::copy_symlink(from, to, error);
-            return !error;
-        case fs::directory_file: {
-            if (!fs::create_directory(to, error)) {
-                if (!error) {
-                    error = errc::make_error_code(errc::file_exists);
-                }
-                return false;
-            }
-            fs::directory_iterator it(from, error);
-            for (const fs::directory_iterator end; !error && it != end;) {
-                CopyEntry(it->path(), to / it->path().filename(), error);
-                if (!error) {
-                    it.increment(error);  // only after a success: it would clear the failure
-                }
-            }
-            // Permissions last, so that a read-only source directory can still be filled.
-            if (!error) {
-                fs::permissions(to, status.permissions(), error);
-            }
-            return true;
-        }
-        default:
-            // Sockets, pipes and devices have no content to copy.
-            error = errc::make_error_code(errc::operation_not_supported);
-            return false;
-    }
-}
-
-bool RemoveCreated(const fs::path& path) {
-    boost::system::error_code error;
-    if (fs::is_directory(fs::symlink_status(path, error))) {
-        return Core::RemoveDir(ioPath(path.string()));
-    }
-    return fs::remove(path, error);
-}
-
 }  // namespace
 
 bool LocalFileManager::Copy(const ioPath& from, const ioPath& to) {
@@ -221,12 +88,12 @@ bool LocalFileManager::Copy(const ioPath& from, const ioPath& to) {
             return Refuse("copy a directory into itself", from, EINVAL);
         }
         boost::system::error_code error;
-        const bool created = CopyEntry(source, target, error);
+        const bool created = Detail::CopyEntry(source, target, error);
         if (!error) {
             return true;
         }
         // The target did not exist before, so whatever is there now is an incomplete copy.
-        if (created && !RemoveCreated(target)) {
+        if (created && !Detail::RemoveCreated(target)) {
             LOG(WARNING) << "LocalFileManager: cannot remove the incomplete copy '"
                          << to.utf8string() << "'";
         }

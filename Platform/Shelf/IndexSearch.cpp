@@ -1,11 +1,8 @@
 #include "Platform/Shelf/IndexSearch.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,17 +12,11 @@
 #include <boost/system/error_code.hpp>
 #include <boost/throw_exception.hpp>
 
+#include "Platform/Plinth/Descriptors.h"
+
 namespace Vantor::Lumo {
 
 namespace {
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
 
 // A name without any digit can never carry an index, and most directories are mostly such
 // names; this keeps the regular expression off them.
@@ -76,11 +67,16 @@ std::string GetNextAvaliableIndex(const ioPath& directory, const std::regex& pat
         // An empty directory joined with a name gives a path relative to the working directory.
         native = ".";
     }
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(native.c_str()));
-    if (!dir) {
+    // Links are followed: the directory may be reached through one.
+    Detail::UniqueFd fd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) {
         if (errno == ENOENT) {
             return "1";
         }
+        ThrowUnreadable(native, errno);
+    }
+    Detail::DirectoryStream dir(std::move(fd));
+    if (!dir.Valid()) {
         ThrowUnreadable(native, errno);
     }
 
@@ -88,8 +84,7 @@ std::string GetNextAvaliableIndex(const ioPath& directory, const std::regex& pat
     std::string largest;  // without leading zeros
     std::cmatch match;
     for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
+        const dirent* entry = dir.Next();
         if (entry == nullptr) {
             if (errno != 0) {
                 // A partial listing could hand out an index that is already taken.
@@ -98,7 +93,7 @@ std::string GetNextAvaliableIndex(const ioPath& directory, const std::regex& pat
             break;
         }
         const char* name = entry->d_name;
-        if (IsDotOrDotDot(name) || !ContainsDigit(name)) {
+        if (!ContainsDigit(name)) {
             continue;
         }
         if (!std::regex_search(name, name + std::strlen(name), match, pattern) ||

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/Support/StageFiles.h"
+
 namespace Vantor::Testing {
 
 namespace {
@@ -24,51 +24,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kStartSeconds = 15.0;  // generous: a loaded two-core machine
-
-std::string Tail(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    std::string all = text.str();
-    constexpr std::size_t kKeep = 600;
-    return all.size() > kKeep ? "..." + all.substr(all.size() - kKeep) : all;
-}
-
-void Require(const std::string& program, const std::string& package) {
-    if (FindProgram(program).empty()) {
-        throw std::runtime_error("'" + program + "' is not installed (Debian package " + package +
-                                 "; scripts/install-deps.sh installs it)");
-    }
-}
-
-// A directory whose socket paths stay under the 108 bytes a Unix socket name may have.
-std::string MakeScratch() {
-    const char* base = std::getenv("TMPDIR");
-    std::string root = base && *base ? base : "/tmp";
-    if (root.size() > 60) {
-        root = "/tmp";
-    }
-    std::string pattern = root + "/lumo-stage-XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        throw std::runtime_error("cannot create a scratch directory in " + root + ": " +
-                                 std::strerror(errno));
-    }
-    return pattern;
-}
-
-bool CanConnect(const std::string& socketPath) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
 
 }  // namespace
 

@@ -33,6 +33,41 @@ void ReserveEmptyFile(const std::string& path) {
     close(fd);
 }
 
+// The library reads a name as a regular expression (to find the indices in use) and as a
+// format template: "a+b" would work once and then never find its own project again.
+constexpr char kMisreadCharacters[] = "^$\\.*+?()[]{}|%";
+
+// The characters of `text` the library would misread, each once, in order; empty when none.
+std::string MisreadCharactersIn(const std::string& text) {
+    std::string found;
+    for (const char c : text) {
+        if (std::strchr(kMisreadCharacters, c) != nullptr && found.find(c) == std::string::npos) {
+            found += c;
+        }
+    }
+    return found;
+}
+
+// Refuses a name or an extension (whose one leading dot the library escapes) that holds such
+// characters, and says which, and which others are refused too.
+CLI::Validator LiteralText(bool isExtension) {
+    return CLI::Validator(
+        [isExtension](const std::string& text) -> std::string {
+            const bool dotted = isExtension && !text.empty() && text.front() == '.';
+            const std::string found = MisreadCharactersIn(dotted ? text.substr(1) : text);
+            if (found.empty()) {
+                return "";
+            }
+            std::string all;
+            for (const char* c = kMisreadCharacters; *c != '\0'; ++c) {
+                all += std::string(all.empty() ? "" : " ") + *c;
+            }
+            return "'" + text + "' holds " + found + ", which lumo can not use in a name (" + all +
+                   " are refused)";
+        },
+        "", "");
+}
+
 void RunNew(const NewOptions& options) {
     const auto kind = options.folder ? ProjectManager::ProjectType::Folder
                                      : ProjectManager::ProjectType::MediaContainer;
@@ -67,12 +102,14 @@ void AddNewCommand(CLI::App& app, Command& selected) {
                       "A folder of stream files instead of one media-container file");
     command->add_option("--name", options->name, "Project name before the index")
         ->capture_default_str()
-        ->check(noSlash);
+        ->check(noSlash)
+        ->check(LiteralText(false));
     command
         ->add_option("--ext", options->extension,
                      "Extension of the container (of the stream files for --folder); .mkv "
                      "when not given")
-        ->check(noSlash);
+        ->check(noSlash)
+        ->check(LiteralText(true));
     command->callback([options, &selected] {
         selected = {[options] { RunNew(*options); }, options->directory};
     });

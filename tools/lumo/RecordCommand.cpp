@@ -17,6 +17,7 @@
 #include "Recorder/Sources/PulseSource.h"
 #include "Recorder/Sources/ScreenSource.h"
 #include "Recorder/Sources/TestSignals.h"
+#include "Recorder/Sources/WaylandSource.h"
 #include "Recorder/WaitOrAbandon.h"
 #include "tools/lumo/Commands.h"
 #include "tools/lumo/Progress.h"
@@ -32,6 +33,8 @@ using Recorder::Source;
 
 // A device that gives nothing this long is reported instead of waited for.
 constexpr std::chrono::seconds kDeviceLimit{10};
+// The desktop's screen-cast dialog waits for the user, who may take a while.
+constexpr std::chrono::minutes kDialogLimit{10};
 
 struct RecordOptions {
     std::string directory;
@@ -44,16 +47,19 @@ struct RecordOptions {
     std::vector<std::string> mics;
     std::optional<std::string> systemAudio;  // a sink; empty for the default one
     bool quiet = false;
+    bool window = false;
+    bool noCursor = false;
+    bool forgetScreen = false;
 };
 
 // Opens a device on a thread of its own: Ctrl-C and a device that never answers both end the
 // wait, which its library would not.
 std::unique_ptr<Source> OpenDevice(std::function<std::unique_ptr<Source>()> open,
-                                   StopSignals& stopSignals, const std::string& timeoutText) {
+                                   StopSignals& stopSignals, const std::string& timeoutText,
+                                   std::chrono::milliseconds limit = kDeviceLimit) {
     try {
         return Recorder::WaitOrAbandon<std::unique_ptr<Source>>(
-            std::move(open), kDeviceLimit, [&stopSignals] { return stopSignals.Arrived(); },
-            timeoutText);
+            std::move(open), limit, [&stopSignals] { return stopSignals.Arrived(); }, timeoutText);
     } catch (const Recorder::Abandoned& abandoned) {
         if (abandoned.reason == Recorder::Abandoned::Reason::Stopped) {
             throw std::runtime_error("stopped before the recording began");
@@ -92,7 +98,24 @@ void ReportDrops(const Recorder::RecordingCounters& counters) {
     }
 }
 
-void RunRecord(const RecordOptions& options) {
+// "wayland", an X11 display, or (for "auto" and no value) what the session is.
+std::string ChooseScreen(const std::string& asked) {
+    if (!asked.empty() && asked != "auto") {
+        return asked;
+    }
+    if (Recorder::InWaylandSession()) {
+        return "wayland";
+    }
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        throw std::runtime_error(
+            "no screen to record: neither WAYLAND_DISPLAY nor DISPLAY is set; name one with "
+            "--screen");
+    }
+    return display;
+}
+
+void RunRecord(RecordOptions options) {
     StopSignals stopSignals;
     // Each sound source by its group: mic, mic2, ..., system (a sink's monitor).
     std::vector<std::pair<std::string, std::string>> sounds;
@@ -104,6 +127,15 @@ void RunRecord(const RecordOptions& options) {
                                           ? "@DEFAULT_MONITOR@"
                                           : *options.systemAudio + ".monitor");
     }
+    if (options.display) {
+        options.display = ChooseScreen(*options.display);
+    }
+    const bool wayland = options.display == "wayland";
+    if (!wayland && (options.window || options.noCursor || options.forgetScreen)) {
+        throw std::runtime_error(
+            "--window, --no-cursor and --forget-screen apply to Wayland screens only");
+    }
+    Recorder::WaylandRequest cast;
     const bool live = options.display || !sounds.empty();
     // The devices are opened before anything is created, so a wrong name leaves nothing behind;
     // the sound first, since it buffers what it hears while the screen opens.
@@ -114,7 +146,16 @@ void RunRecord(const RecordOptions& options) {
             OpenDevice([name = name] { return Recorder::OpenPulseSource(name); }, stopSignals,
                        "the PulseAudio source '" + name + "' gave no sound within 10 s"));
     }
-    if (options.display) {
+    if (wayland) {
+        cast.region = Recorder::ParseRegion(options.region);
+        cast.fps = options.fps;
+        cast.window = options.window;
+        cast.cursor = !options.noCursor;
+        cast.forgetToken = options.forgetScreen;
+        screen = OpenDevice([cast] { return Recorder::OpenWayland(cast); }, stopSignals,
+                            "the desktop's screen-cast dialog got no answer within 10 minutes",
+                            kDialogLimit);
+    } else if (options.display) {
         const Recorder::ScreenRequest request{*options.display,
                                               Recorder::ParseRegion(options.region), options.fps};
         screen =
@@ -132,8 +173,9 @@ void RunRecord(const RecordOptions& options) {
     std::vector<Document::StreamInfo> records;
     if (screen) {
         const IProject::StreamInfo stream = project.AddStream(MediaType::Video, "screen");
-        records.push_back(
-            ToRecord(stream, live ? "X11 display " + *options.display : "test pattern"));
+        records.push_back(ToRecord(stream, !live     ? "test pattern"
+                                           : wayland ? "Wayland screen cast"
+                                                     : "X11 display " + *options.display));
         tracks.push_back({std::move(screen), stream});
     }
     for (std::size_t n = 0; n < mics.size(); ++n) {
@@ -160,8 +202,10 @@ void RunRecord(const RecordOptions& options) {
             [&](double seconds) {
                 recorded = seconds;
                 progress.Update(seconds, recording->Counters());
-                return !stopSignals.Arrived();
-            });
+                // The desktop's "stop sharing" ends it as Ctrl-C does.
+                return !stopSignals.Arrived() && !cast.ended->load();
+            },
+            [&stopSignals] { return stopSignals.Continued(); });
     } catch (...) {
         progress.End();
         // Whatever was kept is the user's: say where it is, then why it ended early.
@@ -212,9 +256,21 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
         "NOT EMPTY");
     CLI::Option* screen = command
                               ->add_option("--screen", options->display,
-                                           "Record the X11 display DISPLAY, for example :0")
-                              ->type_name("DISPLAY")
+                                           "Record the screen: an X11 display such as :0, "
+                                           "'wayland' (through the desktop's screen-cast "
+                                           "portal), or 'auto' (the default: the session's kind)")
+                              ->type_name("[DISPLAY|wayland|auto]")
+                              ->expected(0, 1)
+                              ->default_str("auto")
                               ->check(notEmpty);
+    command->add_flag("--window", options->window, "Wayland: share a window instead of a monitor")
+        ->needs(screen);
+    command->add_flag("--no-cursor", options->noCursor, "Wayland: leave the pointer out")
+        ->needs(screen);
+    command
+        ->add_flag("--forget-screen", options->forgetScreen,
+                   "Wayland: forget what was shared before, so the desktop asks again")
+        ->needs(screen);
     command->add_option("--region", options->region, "Record only this rectangle of the screen")
         ->type_name("WxH+X+Y")
         ->check(CLI::Validator(
@@ -245,6 +301,10 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
     command->add_flag("-q,--quiet", options->quiet, "No progress line and no closing note");
     command->callback([options, seconds, &selected] {
         options->secondsGiven = seconds->count() > 0;
+        // A bare --screen means "auto"; an empty value passes the check above unseen.
+        if (options->display && options->display->empty()) {
+            throw CLI::ValidationError("--screen", "must not be empty");
+        }
         selected = {[options] { RunRecord(*options); }, options->directory};
     });
 }

@@ -11,7 +11,11 @@ StopSignals::StopSignals() {
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
     sigaddset(&signals_, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+    sigemptyset(&continued_);
+    sigaddset(&continued_, SIGCONT);
+    sigset_t blocked = signals_;
+    sigaddset(&blocked, SIGCONT);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &previousPipe_);
@@ -22,6 +26,7 @@ StopSignals::~StopSignals() {
     const timespec noWait{};
     while (sigtimedwait(&signals_, nullptr, &noWait) > 0) {
     }
+    Continued();
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     sigaction(SIGPIPE, &previousPipe_, nullptr);
 }
@@ -30,6 +35,11 @@ bool StopSignals::Arrived() {
     const timespec noWait{};
     arrived_ = sigtimedwait(&signals_, nullptr, &noWait) > 0 || arrived_;
     return arrived_;
+}
+
+bool StopSignals::Continued() {
+    const timespec noWait{};
+    return sigtimedwait(&continued_, nullptr, &noWait) > 0;
 }
 
 }  // namespace Vantor::Lumo::Tool

@@ -6,7 +6,7 @@
 #include <glog/logging.h>
 #include <nlohmann/json.hpp>
 
-#include "Lib/Project/ProjectErrors.h"
+#include "Platform/Plinth/ThrowWithCallStack.h"
 #include "Platform/Plinth/Version.h"
 
 namespace Vantor::Lumoreel::FormatFile {

@@ -46,11 +46,9 @@ protected:
     Testing::LogCapture log;
 };
 
-TEST_F(FolderProjectTest, LifecycleWithItsLogLines) {
-    const auto doomed = FolderProject::CreateProject(root / "doomed", "");
+TEST_F(FolderProjectTest, CreateMakesTheDirectoryAndOpensIt) {
     const ioPath path = root / "a b/ünï 'q'/KorvelProject3";
     const std::string text = path.utf8string();
-    log.Clear();
     const auto project = FolderProject::CreateProject(path, ".wav");
     EXPECT_TRUE(fs::is_directory(text));
     EXPECT_EQ(project->GetPath(), path);
@@ -58,27 +56,49 @@ TEST_F(FolderProjectTest, LifecycleWithItsLogLines) {
                                          Info(kCreate + "project '" + text + "' created success"),
                                          Info(kOpen + "try open project '" + text + "'"),
                                          Info(kOpen + "project '" + text + "' opened success")));
-    Testing::WriteFile(text + "/screen.wav", std::string(1000, 'v'));
-    Testing::WriteFile(text + "/mic.wav", std::string(24, 'a'));
+}
+
+TEST_F(FolderProjectTest, DescribesNoStreamsAndSizesItsFiles) {
+    const auto project = FolderProject::CreateProject(root / "KorvelProject3", ".wav");
+    Testing::WriteFile(root.Path() + "/KorvelProject3/screen.wav", std::string(1000, 'v'));
+    Testing::WriteFile(root.Path() + "/KorvelProject3/mic.wav", std::string(24, 'a'));
     project->AddStream(MediaType::Audio, "mic");
     EXPECT_EQ(project->GetInfo().version, Core::Version());
     EXPECT_THAT(project->GetInfo().streams, IsEmpty());
     EXPECT_EQ(project->GetSize(), 1024);
+}
+
+TEST_F(FolderProjectTest, RemoveToTheTrashMovesTheWholeDirectory) {
+    const ioPath path = root / "KorvelProject3";
+    const auto project = FolderProject::CreateProject(path, "");
+    Testing::WriteFile(path.utf8string() + "/mic.mkv", "mic");
     log.Clear();
     EXPECT_TRUE(project->Remove(RemoveType::MoveToTrash));
-    EXPECT_TRUE(doomed->Remove(static_cast<RemoveType>(2)));  // anything but 1 deletes
-    EXPECT_FALSE(doomed->Remove(RemoveType::FromDisk));       // already gone
-    EXPECT_FALSE(fs::exists(text) || fs::exists((root / "doomed").utf8string()));
-    EXPECT_EQ(Testing::ReadFile(root.Path() + "/data/Trash/files/KorvelProject3/mic.wav"),
-              std::string(24, 'a'));
-    EXPECT_FALSE(fs::exists(root.Path() + "/data/Trash/files/doomed"));
+    EXPECT_FALSE(fs::exists(path.utf8string()));
+    EXPECT_EQ(Testing::ReadFile(root.Path() + "/data/Trash/files/KorvelProject3/mic.mkv"), "mic");
     EXPECT_EQ(project->GetPath(), path);
+    EXPECT_THAT(log.Lines(), ElementsAre(Info(kRemove + "remove (move to trash) project '" +
+                                              path.utf8string() + "'")));
+}
+
+TEST_F(FolderProjectTest, RemoveWithAnyOtherTypeDeletesFromDisk) {
+    const auto doomed = FolderProject::CreateProject(root / "doomed", "");
+    log.Clear();
+    EXPECT_TRUE(doomed->Remove(static_cast<RemoveType>(2)));
+    EXPECT_FALSE(fs::exists((root / "doomed").utf8string()));
+    EXPECT_FALSE(fs::exists(root.Path() + "/data/Trash/files/doomed"));
+    EXPECT_THAT(log.Lines(), ElementsAre(Info(kRemove + "remove (from disk) project '" +
+                                              (root / "doomed").utf8string() + "'")));
+}
+
+TEST_F(FolderProjectTest, RemovingAProjectAlreadyGoneFailsWithAnError) {
+    const auto doomed = FolderProject::CreateProject(root / "doomed", "");
+    ASSERT_TRUE(doomed->Remove(RemoveType::FromDisk));
+    log.Clear();
+    EXPECT_FALSE(doomed->Remove(RemoveType::FromDisk));
     const std::string gone = " project '" + (root / "doomed").utf8string() + "'";
-    EXPECT_THAT(log.Lines(),
-                ElementsAre(Info(kRemove + "remove (move to trash) project '" + text + "'"),
-                            Info(kRemove + "remove (from disk)" + gone),
-                            Info(kRemove + "remove (from disk)" + gone),
-                            Error(kRemove + "Can't remove" + gone)));
+    EXPECT_THAT(log.Lines(), ElementsAre(Info(kRemove + "remove (from disk)" + gone),
+                                         Error(kRemove + "Can't remove" + gone)));
 }
 
 TEST_F(FolderProjectTest, CreateRefusesAnExistingEntryAndOpenAMissingOne) {

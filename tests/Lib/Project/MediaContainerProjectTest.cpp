@@ -188,11 +188,15 @@ TEST_F(MediaContainerProjectTest, RemoveCallsExactlyOneDisposalAndLogsItsKind) {
                                          Testing::Error(kRemove + "Can't remove" + quoted)));
 }
 
-TEST(MediaContainerProjectOnDisk, LifecycleWithTheLocalFileManager) {
+class MediaContainerProjectOnDisk : public Test {
+protected:
     Testing::TempDir root;
-    Testing::ScopedEnv dataHome("XDG_DATA_HOME", root.Path() + "/data");
+    Testing::ScopedEnv dataHome{"XDG_DATA_HOME", root.Path() + "/data"};
     const ioPath path = root / "new dir/ünï 'x'.mkv";
-    const auto files = std::make_shared<LocalFileManager>();
+    const std::shared_ptr<LocalFileManager> files = std::make_shared<LocalFileManager>();
+};
+
+TEST_F(MediaContainerProjectOnDisk, CreateMakesOnlyTheDirectoryAndSizesTheFileLater) {
     const auto project = MediaContainerProject::CreateProject(path, files);
     EXPECT_TRUE(fs::is_empty((root / "new dir").utf8string()));
     EXPECT_EQ(project->GetSize(), 0);
@@ -200,12 +204,17 @@ TEST(MediaContainerProjectOnDisk, LifecycleWithTheLocalFileManager) {
     EXPECT_EQ(project->GetSize(), 4096);
     EXPECT_THROW(MediaContainerProject::CreateProject(path, files),
                  IProject::ProjectAlreadyExistsException);
+}
+
+TEST_F(MediaContainerProjectOnDisk, RemoveToTheTrashAndFromDisk) {
+    const auto project = MediaContainerProject::CreateProject(path, files);
+    Testing::WriteFile(path.utf8string(), std::string(4096, 'm'));
     EXPECT_TRUE(project->Remove(RemoveType::MoveToTrash));
+    EXPECT_EQ(Testing::ReadFile(root.Path() + "/data/Trash/files/ünï 'x'.mkv"),
+              std::string(4096, 'm'));
     Testing::WriteFile(path.utf8string(), "again");
     EXPECT_TRUE(project->Remove(RemoveType::FromDisk));
     EXPECT_FALSE(fs::exists(path.utf8string()));
-    EXPECT_EQ(Testing::ReadFile(root.Path() + "/data/Trash/files/ünï 'x'.mkv"),
-              std::string(4096, 'm'));
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// MoveToTrash and RemoveDir on real directories, with the home trash inside them.
+// MoveToTrash on real directories, with the home trash inside them.
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "Platform/Plinth/FileSystem.h"
 #include "tests/Support/LogCapture.h"
+#include "tests/Support/ScopedTmpfs.h"
 #include "tests/Support/TempDir.h"
 
 namespace Vantor::Core {
@@ -36,16 +38,6 @@ std::string Info(const std::string& path) {
     return "[Trash Info]\nPath=" + path + "\nDATE\n";
 }
 
-// Takes a test's item back out of a trash in a shared place, and the trash itself unless
-// something else is in it now.
-void TakeBack(const std::string& trash, const std::string& name) {
-    boost::system::error_code ignored;
-    for (const std::string& part : {"/files/" + name, "/info/" + name + ".trashinfo",
-                                    std::string("/files"), std::string("/info"), std::string()}) {
-        fs::remove(trash + part, ignored);
-    }
-}
-
 // Makes the entries of `directory` unchangeable (read-only bits, or for root the immutable
 // flag, which binds root too) or changeable again; false when this file system cannot.
 bool SetDirectoryLocked(const std::string& directory, bool locked) {
@@ -63,9 +55,12 @@ bool SetDirectoryLocked(const std::string& directory, bool locked) {
     return done;
 }
 
-dev_t DeviceOf(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_dev : 0;
+std::string Repeat(const std::string& unit, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += unit;
+    }
+    return text;
 }
 
 class TrashTest : public Test {
@@ -171,77 +166,128 @@ TEST_F(TrashTest, WithoutXdgDataHomeTheHomeHoldsTheTrash) {
     EXPECT_EQ(ReadFile(root_.Path() + "/home/.local/share/Trash/files/clip.mkv"), "x");
 }
 
-// Without HOME and XDG_DATA_HOME the trash is in the account's home, a shared place: the test
-// takes its entry back out.
-TEST_F(TrashTest, WithoutHomeTheAccountHomeHoldsTheTrash) {
+// Without HOME and XDG_DATA_HOME the trash is in the account's home from the password database.
+// That home is shared, so the test hides it behind a tmpfs that only its own child process sees.
+// The child's exit status says what it found: 0 all well, 1 not moved, 2 not in the trash,
+// 3 a wrong info file, 254 no tmpfs over the home.
+int TrashWithoutHomeVariables(void*) {
     const passwd* account = ::getpwuid(::geteuid());
-    ASSERT_NE(account, nullptr);
-    const std::string trash = std::string(account->pw_dir) + "/.local/share/Trash";
-    const std::string name = "lumo-test-" + fs::path(root_.Path()).filename().string();
-    const auto clip = WriteFile(Work(name), "account");
-    ScopedEnv noData("XDG_DATA_HOME", std::nullopt);
-    ScopedEnv noHome("HOME", std::nullopt);
+    if (account == nullptr ||
+        ::mount("lumo-test", account->pw_dir, "tmpfs", 0, "size=4m,mode=0700") != 0) {
+        return 254;
+    }
+    const std::string home = account->pw_dir;
+    ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("HOME");
+    const auto clip = WriteFile(home + "/work/clip.mkv", "account");
+    if (!MoveToTrash(clip)) {
+        return 1;
+    }
+    const std::string trash = home + "/.local/share/Trash";
+    if (ReadFile(trash + "/files/clip.mkv") != "account" || fs::exists(clip)) {
+        return 2;
+    }
+    return InfoOf("clip.mkv", trash) == Info(clip) ? 0 : 3;
+}
 
-    if (MoveToTrash(clip)) {
-        EXPECT_EQ(ReadFile(trash + "/files/" + name), "account");
-        EXPECT_EQ(InfoOf(name, trash), Info(clip));
-        TakeBack(trash, name);
-    } else {  // a home on another file system, without a trash there
-        EXPECT_EQ(ReadFile(clip), "account");
+TEST_F(TrashTest, WithoutHomeTheAccountHomeHoldsTheTrash) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "hiding the account's home behind a tmpfs needs root";
+    }
+    const int status = Testing::RunInPrivateMounts(&TrashWithoutHomeVariables, nullptr);
+    if (status == 254 || status == 255 || status < 0) {
+        GTEST_SKIP() << "no private tmpfs over the account's home (status " << status << ")";
+    }
+    EXPECT_EQ(status, 0);
+}
+
+// A recording folder on another file system than the home trash: the item goes to a trash at
+// the top of that file system, never copied across. The second file system is a tmpfs.
+class TopdirTrashTest : public TrashTest {
+protected:
+    void SetUp() override {
+        if (!tmpfs_.Mounted()) {
+            GTEST_SKIP() << "mounting a tmpfs needs root";
+        }
+        clip_ = WriteFile(top_ + "/takes/clip.mkv", "on tmpfs");
+    }
+
+    const std::string top_ = root_.Path() + "/mnt";
+    const std::string uid_ = std::to_string(::geteuid());
+    Testing::ScopedTmpfs tmpfs_{top_};
+    std::string clip_;
+};
+
+TEST_F(TopdirTrashTest, WithoutASharedTrashTheItemGoesToTrashDashUid) {
+    ASSERT_TRUE(MoveToTrash(clip_));
+    const std::string trash = top_ + "/.Trash-" + uid_;
+    EXPECT_FALSE(fs::exists(clip_));
+    EXPECT_EQ(ReadFile(trash + "/files/clip.mkv"), "on tmpfs");
+    // Paths in a trash at the top of a file system are relative to that top.
+    EXPECT_EQ(InfoOf("clip.mkv", trash), Info("takes/clip.mkv"));
+    EXPECT_FALSE(fs::exists(trash_));
+}
+
+TEST_F(TopdirTrashTest, AStickySharedTrashHoldsTheItemUnderTheUid) {
+    fs::create_directory(top_ + "/.Trash");
+    ASSERT_EQ(::chmod((top_ + "/.Trash").c_str(), 01777), 0);
+    ASSERT_TRUE(MoveToTrash(clip_));
+    const std::string trash = top_ + "/.Trash/" + uid_;
+    EXPECT_EQ(ReadFile(trash + "/files/clip.mkv"), "on tmpfs");
+    EXPECT_EQ(InfoOf("clip.mkv", trash), Info("takes/clip.mkv"));
+    EXPECT_FALSE(fs::exists(top_ + "/.Trash-" + uid_));
+}
+
+// A shared trash without the sticky bit lets anybody remove anybody's entries, and a link may
+// point anywhere: neither is used.
+TEST_F(TopdirTrashTest, ASharedTrashThatIsNotStickyOrIsALinkIsPassedOver) {
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "a link" : "not sticky");
+        const std::string shared = top_ + "/.Trash";
+        if (link) {
+            fs::create_directory(top_ + "/elsewhere");
+            ASSERT_EQ(::chmod((top_ + "/elsewhere").c_str(), 01777), 0);
+            fs::create_directory_symlink(top_ + "/elsewhere", shared);
+        } else {
+            fs::create_directory(shared);
+            ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+        }
+        ASSERT_TRUE(MoveToTrash(clip_));
+        EXPECT_EQ(ReadFile(top_ + "/.Trash-" + uid_ + "/files/clip.mkv"), "on tmpfs");
+        EXPECT_THAT(Entries(top_ + "/elsewhere"), IsEmpty());
+        fs::remove_all(top_ + "/.Trash-" + uid_);
+        fs::remove(shared);
+        clip_ = WriteFile(top_ + "/takes/clip.mkv", "on tmpfs");
     }
 }
 
-// A recording folder on another file system than the home trash: the item goes to the trash at
-// the top of that file system, or stays where it is. It is never copied across.
-TEST_F(TrashTest, ItemOnAnotherFileSystemGoesToItsOwnTrashOrStaysPut) {
-    const std::string shm = "/dev/shm";
-    fs::create_directories(Work(""));
-    if (DeviceOf(shm) == 0 || DeviceOf(shm) == DeviceOf(Work("")) || ::access(shm.c_str(), W_OK)) {
-        GTEST_SKIP() << "needs a writable " << shm << " on another file system than "
-                     << root_.Path();
-    }
-    const std::string trash = shm + "/.Trash-" + std::to_string(::geteuid());
-    std::string folder = shm + "/lumo-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-    const std::string name = fs::path(folder).filename().string() + ".mkv";
-    const auto clip = WriteFile(folder + "/" + name, "on tmpfs");
-
-    if (MoveToTrash(clip)) {
-        EXPECT_FALSE(fs::exists(clip));
-        EXPECT_EQ(ReadFile(trash + "/files/" + name), "on tmpfs");
-        // Paths in a trash at the top of a file system are relative to that top.
-        EXPECT_EQ(InfoOf(name, trash), Info(clip.substr(shm.size() + 1)));
-        EXPECT_FALSE(fs::exists(trash_));
-    } else {
-        EXPECT_EQ(ReadFile(clip), "on tmpfs");
-    }
-    boost::system::error_code ignored;
-    fs::remove_all(folder, ignored);
-    TakeBack(trash, name);
-}
-
-TEST(RemoveDirTest, RemovesTheTreeButNeverWhatItsLinksPointTo) {
-    Testing::TempDir root;
-    const auto at = [&](const std::string& name) { return root.Path() + "/" + name; };
-    const auto kept = WriteFile(at("kept/inner/deep.mkv"), "deep");
-    WriteFile(at("project/a/b/c/mic.mkv"), "mic");
-    fs::create_directory_symlink(at("kept"), at("project/to-dir"));
-    fs::create_symlink(kept, at("project/to-file"));
-    fs::create_symlink(at("nowhere"), at("project/dangling"));
-    fs::create_directory_symlink(at("kept"), at("link"));
+TEST_F(TopdirTrashTest, WithoutAUsableTrashOnItsFileSystemTheItemStaysPut) {
+    WriteFile(top_ + "/.Trash-" + uid_, "a file where the trash would be");
     Testing::LogCapture log;
+    EXPECT_FALSE(MoveToTrash(clip_));
+    EXPECT_EQ(ReadFile(clip_), "on tmpfs");
+    EXPECT_FALSE(fs::exists(trash_));  // never copied to the home trash
+    EXPECT_THAT(log.Lines(),
+                ElementsAre(Pair(google::GLOG_WARNING, HasSubstr("refusing the trash '" + top_ +
+                                                                 "/.Trash-" + uid_ + "'"))));
+}
 
-    EXPECT_TRUE(RemoveDir(at("project")));
-    EXPECT_TRUE(RemoveDir(at("link") + "/"));  // the link alone, even with a trailing slash
-    EXPECT_TRUE(RemoveDir(WriteFile(at("clip.mkv"), "x")));
-    EXPECT_THAT(Entries(root.Path()), ElementsAre("kept"));
-    EXPECT_EQ(ReadFile(kept), "deep");
-    EXPECT_THAT(log.Lines(), IsEmpty());
-    for (const std::string& path :
-         {at("missing"), std::string(), at("kept/."), at("kept/inner/..")}) {
-        EXPECT_FALSE(RemoveDir(path)) << path;
-    }
-    EXPECT_EQ(ReadFile(kept), "deep");
+// NAME.trashinfo must fit into a directory entry, so long names are cut; never inside a UTF-8
+// sequence, and the numbered suffix and the extension survive the cut.
+TEST_F(TrashTest, LongNamesAreCutBetweenUtf8Characters) {
+    const std::string twoBytes = Repeat("\xC3\xA9", 125);       // "é"
+    const std::string threeBytes = Repeat("\xE2\x82\xAC", 83);  // "€"
+    // 254 and 252 bytes: the entries fit, their info files do not.
+    ASSERT_TRUE(MoveToTrash(WriteFile(Work("a/" + twoBytes + ".mkv"), "first")));
+    ASSERT_TRUE(MoveToTrash(WriteFile(Work("b/" + twoBytes + ".mkv"), "second")));
+    ASSERT_TRUE(MoveToTrash(WriteFile(Work(threeBytes + ".mk"), "third")));
+
+    const auto first = twoBytes.substr(0, 240) + ".mkv";
+    const auto second = twoBytes.substr(0, 238) + ".2.mkv";
+    const auto third = threeBytes.substr(0, 240) + ".mk";
+    EXPECT_THAT(Entries(trash_ + "/files"), UnorderedElementsAre(first, second, third));
+    EXPECT_EQ(ReadFile(trash_ + "/files/" + second), "second");
+    EXPECT_EQ(InfoOf(third, trash_), Info(Work(Repeat("%E2%82%AC", 83) + ".mk")));
 }
 
 }  // namespace

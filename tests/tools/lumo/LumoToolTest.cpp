@@ -172,5 +172,24 @@ TEST_F(LumoToolTest, AFifoIsRefusedInsteadOfWaitedFor) {
     EXPECT_EQ(run.out, "");
 }
 
+// The library reads a name as a regular expression and a format template: a name it would
+// misread is bad usage, refused before anything is made.
+TEST_F(LumoToolTest, NewRefusesNamesTheLibraryWouldMisread) {
+    const std::string takes = root.Path() + "/takes";
+    for (const auto& [option, text, named] :
+         {std::tuple{"--name", "a+b", "+"}, std::tuple{"--name", "take(1", "("},
+          std::tuple{"--name", "100%", "%"}, std::tuple{"--name", "my.take[2]", ".[]"},
+          std::tuple{"--ext", ".a|b", "|"}}) {
+        const Outcome run = Lumo({"new", takes, option, text});
+        EXPECT_EQ(run.status, 2) << text;
+        EXPECT_THAT(run.err, HasSubstr(std::string("'") + text + "' holds " + named + ", "))
+            << text;
+        EXPECT_THAT(run.err, HasSubstr("^ $ \\ . * + ? ( ) [ ] { } | % are refused")) << text;
+    }
+    EXPECT_FALSE(fs::exists(takes));
+    // The one dot an extension starts with is escaped by the library, so it is fine.
+    EXPECT_EQ(Lumo({"new", takes, "--name", "take_1-a", "--ext", ".mkv"}).status, 0);
+}
+
 }  // namespace
 }  // namespace Vantor::Lumo

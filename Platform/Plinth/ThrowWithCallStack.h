@@ -1,7 +1,7 @@
 #pragma once
 
-// How the library raises its failures. Both macros expand at the throw site so that
-// BOOST_THROW_EXCEPTION records the operation, file and line that raised the failure.
+// How LumoProject raises its failures; it needs nothing but Plinth. Both macros expand at the
+// throw site so that BOOST_THROW_EXCEPTION records the operation, file and line that raised it.
 
 #include <string>
 
