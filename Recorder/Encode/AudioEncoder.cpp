@@ -22,11 +22,11 @@ constexpr int kBytesPerSample = kChannels * 2;
 // Farther than this from its place is a real gap (or sound that came twice): silence is put
 // in, or the overlap left out. Nearer, the sound is stretched or squeezed towards its place.
 constexpr std::int64_t kGap = kSampleRate / 5;
-// Closing the distance over a quarter of a second of sound, by at most 5% of a piece: a
-// drifting card is followed within a fraction of a millisecond, the settling of a fresh
-// stream's stamps within a second.
-constexpr std::int64_t kCatchUp = kSampleRate / 4;
-constexpr std::int64_t kMostStretch = 20;  // a piece changes by its twentieth at most
+// Closing the distance over a second of sound, by at most 0.5% of a piece: a drifting card is
+// followed within a millisecond, and the pitch never moves by more than a tenth of a semitone
+// (at 5%, a busy machine's wobbling stamps were heard as a tone sliding by 20 Hz).
+constexpr std::int64_t kCatchUp = kSampleRate;
+constexpr std::int64_t kMostStretch = 200;  // a piece changes by its 200th at most
 
 std::int64_t SamplesAt(std::int64_t microseconds) {
     return av_rescale(microseconds, kSampleRate, 1'000'000);
