@@ -21,6 +21,9 @@ constexpr std::int64_t kLeastSpan = 1'000'000;
 constexpr std::int64_t kSettling = 1'000'000;
 // Farther off the line than this is a real gap, not wobble.
 constexpr std::int64_t kGap = 200'000;
+// Until then a fresh stream's latency estimate may still wander by a few hundred ms, on a busy
+// machine most of all: stamps that stray this early are not taken for a gap.
+constexpr std::int64_t kFreshStream = 3'000'000;
 constexpr std::int64_t kLogEvery = 10'000'000;
 
 }  // namespace
@@ -112,6 +115,9 @@ std::int64_t SoundClock::Take(std::int64_t stamp, std::int64_t count) {
     if (!window_.empty()) {
         const double off = static_cast<double>(reading.apart) - line_.At(at);
         if (std::fabs(off) > kGap) {
+            if (at >= kSettling && at < kFreshStream) {
+                return at;
+            }
             if (!stray_ || (strayOff_ > 0) != (off > 0)) {
                 stray_ = reading;
                 strayOff_ = off;
