@@ -1,6 +1,6 @@
 #pragma once
 
-// The X11 screen as a picture source, grabbed through XCB (see XcbGrab).
+// The X11 screen as a picture source, through libavdevice's x11grab.
 
 #include <memory>
 #include <optional>
