@@ -28,6 +28,8 @@ constexpr std::int64_t kSilentLater = 5'000'000;
 // After the end, sources get this long to deliver their last piece before they are left
 // behind, so that a stop takes effect within a second even with a source that hangs.
 constexpr std::int64_t kCaptureGrace = 600'000;
+constexpr std::int64_t kQuietSource = 300'000;
+constexpr std::int64_t kLastPieces = 2'000'000;
 
 // The writer of `path` in `writers`; a new one, added to them, the first time.
 MatroskaWriter& WriterAt(std::vector<std::unique_ptr<MatroskaWriter>>& writers,
@@ -156,8 +158,15 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
             state.clock->StopNow();
         }
         if (now >= state.clock->StopTime()) {
-            if (now - state.clock->StopTime() > kCaptureGrace) {
-                break;  // sources still blocked are left behind
+            // A source still delivering brings its last pieces (sound comes late); one that
+            // has gone quiet is left behind.
+            const std::int64_t late = now - state.clock->StopTime();
+            const bool delivering =
+                std::all_of(state.lanes.begin(), state.lanes.end(), [&](const auto& lane) {
+                    return lane->captureEnded || state.awake - lane->lastDelivery < kQuietSource;
+                });
+            if (late > kCaptureGrace && (!delivering || late > kLastPieces)) {
+                break;
             }
             continue;
         }
