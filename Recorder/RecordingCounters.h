@@ -11,6 +11,9 @@ struct RecordingCounters {
     std::atomic<std::int64_t> framesWritten{0};   // pictures
     // Pictures captured but left out because the machine could not keep up.
     std::atomic<std::int64_t> framesDropped{0};
+    // Slots of the time line no new picture was captured for, showing the one before again;
+    // counted in framesWritten too.
+    std::atomic<std::int64_t> framesRepeated{0};
     // Pictures left out around a span in which the process itself was stopped (SIGSTOP, a
     // suspended laptop): no fault of the machine's speed.
     std::atomic<std::int64_t> framesLostWhileStopped{0};

@@ -1,5 +1,6 @@
 // The threads of a recording: one capture thread and one encoder thread a track.
 
+#include <deque>
 #include <exception>
 #include <optional>
 
@@ -9,7 +10,7 @@ extern "C" {
 }
 
 #include "Recorder/RecordingState.h"
-#include "Recorder/Timeline/PictureNumbers.h"
+#include "Recorder/Timeline/PictureGrid.h"
 #include "Recorder/Timeline/SoundClock.h"
 
 namespace Vantor::Lumo::Recorder {
@@ -19,10 +20,13 @@ namespace {
 // Half a second of pictures (22 MB at 1280x720): enough to ride out the encoder's slow start
 // and busy moments, small enough to keep memory flat when it can not keep up at all.
 constexpr std::size_t kPicturesQueued = 15;
-// Sound is small and must never be lost to a busy picture encoder: two seconds of pieces.
-constexpr std::size_t kSoundPiecesQueued = 100;
+// Sound is small and must never be lost to a busy picture encoder: four seconds of pieces, as
+// the first two come at once when the sound clock has settled.
+constexpr std::size_t kSoundPiecesQueued = 200;
 // A source still silent this long after the end is not waited for any more.
 constexpr std::int64_t kLateSource = 2'000'000;
+// How long a piece of sound waits for the stamps after it before it is placed.
+constexpr std::int64_t kSoundSettles = 1'000'000;
 // A drop this long after the last tick of the recording's own loop may come out of a span in
 // which the process was stopped; the next tick decides.
 constexpr std::int64_t kTickSilence = 250'000;
@@ -105,15 +109,24 @@ void RecordingState::Deliver(Lane& lane, AVPacket& packet) {
     }
 }
 
-// Converts here rather than in the encoder's thread, so the device's buffer is free at once
-// and the conversion runs beside the encoder; but only a picture the queue has room for.
-// Runs on to the last picture before the end, which may come a little after the end when the
-// machine stalled.
+// Each picture is held until the grid knows its slot is its own, then converted here rather
+// than in the encoder's thread, so the conversion runs beside the encoder; but only a picture
+// the queue has room for. Runs on to the last picture before the end, which may come a little
+// after the end when the machine stalled.
 void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
     try {
         RecordingClock& clock = *state->clock;
-        PictureNumbers numbers(lane->fps);
+        PictureGrid grid(lane->fps);
         const PacketPtr packet = NewPacket();
+        const PacketPtr held = NewPacket();
+        const auto release = [&](std::int64_t slot) {
+            if (lane->pictures.Full() ||
+                !lane->pictures.TryPush(
+                    {lane->converter->Convert(*held, lane->source->Parameters()), slot})) {
+                state->CountDrop();
+            }
+            av_packet_unref(held.get());
+        };
         const std::int64_t started = av_gettime();  // earlier pictures are stale
         for (;;) {
             const std::optional<std::int64_t> read = ReadNext(*state, *lane, *packet);
@@ -126,18 +139,27 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
                 break;
             }
             if (time >= started && clock.PictureBegins(time)) {
-                const std::optional<std::int64_t> number = numbers.Next(time - clock.Origin());
-                if (number && stop != RecordingClock::kNever &&
-                    *number >= clock.PicturesBefore(stop, lane->fps)) {
+                const std::int64_t sinceOrigin = time - clock.Origin();
+                if (stop != RecordingClock::kNever &&
+                    grid.SlotOf(sinceOrigin) >= clock.PicturesBefore(stop, lane->fps)) {
                     break;
                 }
-                if (!number || lane->pictures.Full() ||
-                    !lane->pictures.TryPush(
-                        {lane->converter->Convert(*packet, lane->source->Parameters()), *number})) {
+                const PictureGrid::Offer offer = grid.Place(sinceOrigin);
+                if (offer.release) {
+                    release(*offer.release);
+                }
+                if (offer.dropped) {
                     state->CountDrop();
+                }
+                if (offer.held) {
+                    av_packet_unref(held.get());
+                    av_packet_move_ref(held.get(), packet.get());
                 }
             }
             av_packet_unref(packet.get());
+        }
+        if (const std::optional<std::int64_t> slot = grid.Release()) {
+            release(*slot);
         }
     } catch (const std::exception& error) {
         state->Fail(error.what());
@@ -145,37 +167,69 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
     lane->captureEnded = true;
 }
 
-// Runs on to the first piece at or after the end time.
+// Runs on to the first piece at or after the end time. Each piece is placed a second after it
+// came (the first ones once the clock has settled), by the sound clock's line as it stands
+// then, so that the settling stamps of a fresh stream place nothing; once the end is known,
+// at once.
 void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
     try {
         const AVCodecParameters& parameters = lane->source->Parameters();
         const int bytesPerSample =
             parameters.ch_layout.nb_channels * av_get_bits_per_sample(parameters.codec_id) / 8;
         SoundClock soundClock(parameters.sample_rate);
+        std::deque<Sound> waiting;  // with their places in the sound, not yet their times
+        // Hands on the pieces that waited long enough; false once the end is passed.
+        const auto handOn = [&](bool all) {
+            const std::int64_t stop = state->clock->StopTime();
+            while (!waiting.empty() &&
+                   (all || stop != RecordingClock::kNever ||
+                    (soundClock.Settled() &&
+                     waiting.back().time - waiting.front().time >= kSoundSettles))) {
+                Sound piece = std::move(waiting.front());
+                waiting.pop_front();
+                piece.time = soundClock.TimeOf(piece.time);
+                if (piece.time >= stop) {
+                    return false;
+                }
+                if (!lane->sound.TryPush(std::move(piece))) {
+                    LOG(WARNING) << "lumo: lost sound from " << lane->description;
+                }
+            }
+            return true;
+        };
         for (;;) {
             PacketPtr packet = NewPacket();
             const std::optional<std::int64_t> stamp = ReadNext(*state, *lane, *packet);
-            if (!stamp) {
+            if (!stamp || PastTheEnd(*state)) {
                 break;
             }
-            const std::int64_t time = soundClock.Place(*stamp, packet->size / bytesPerSample);
-            if (PastTheEnd(*state) || time >= state->clock->StopTime()) {
+            const std::int64_t at = soundClock.Take(*stamp, packet->size / bytesPerSample);
+            state->clock->SoundBegins(soundClock.TimeOf(at));
+            waiting.push_back({std::move(packet), at});
+            if (!handOn(false)) {
+                waiting.clear();
                 break;
-            }
-            state->clock->SoundBegins(time);
-            if (!lane->sound.TryPush({std::move(packet), time})) {
-                LOG(WARNING) << "lumo: lost sound from " << lane->description;
             }
         }
+        handOn(true);
     } catch (const std::exception& error) {
         state->Fail(error.what());
     }
     lane->captureEnded = true;
 }
 
+// A slot the grid left empty shows the picture before it again.
 void EncodePictures(RecordingState& state, Lane& lane) {
     const PacketSink sink = [&](AVPacket& packet) { state.Deliver(lane, packet); };
     std::int64_t last = -1;
+    FramePtr shown;
+    const auto repeatUntil = [&](std::int64_t slot) {
+        for (std::int64_t n = PictureGrid::Repeats(last, slot); shown && n > 0 && !state.failed;
+             --n) {
+            lane.video->Encode(*shown, ++last, sink);
+            ++state.counters.framesRepeated;
+        }
+    };
     while (std::optional<Picture> picture = lane.pictures.Pop()) {
         const std::int64_t stop = state.clock->StopTime();
         if (stop != RecordingClock::kNever &&
@@ -186,8 +240,14 @@ void EncodePictures(RecordingState& state, Lane& lane) {
             state.CountDrop();
             continue;
         }
+        repeatUntil(picture->number);
         last = picture->number;
         lane.video->Encode(*picture->frame, picture->number, sink);
+        shown = std::move(picture->frame);
+    }
+    const std::int64_t stop = state.clock->StopTime();
+    if (stop != RecordingClock::kNever) {
+        repeatUntil(state.clock->PicturesBefore(stop, lane.fps));
     }
     lane.video->Flush(sink);
 }

@@ -11,7 +11,8 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libavdevice-dev
   ffmpeg
-  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev
+  xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev libxcb1-dev libxcb-shm0-dev
+  libpulse-dev
   libpipewire-0.3-dev libglib2.0-dev
   sway swaybg xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
   dbus-daemon dbus-bin libwayland-dev libwayland-bin wayland-protocols

@@ -1,6 +1,7 @@
 #include "Recorder/Encode/AudioEncoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -18,11 +19,38 @@ namespace {
 constexpr int kSampleRate = 48000;
 constexpr int kChannels = 2;
 constexpr int kBytesPerSample = kChannels * 2;
-// Capture times wobble by a few milliseconds; only a larger disagreement is corrected.
-constexpr std::int64_t kTolerance = kSampleRate / 20;
+// Farther than this from its place is a real gap (or sound that came twice): silence is put
+// in, or the overlap left out. Nearer, the sound is stretched or squeezed towards its place.
+constexpr std::int64_t kGap = kSampleRate / 5;
+// Closing the distance over a second of sound, by at most 0.5% of a piece: a drifting card is
+// followed within a millisecond, and the pitch never moves by more than a tenth of a semitone
+// (at 5%, a busy machine's wobbling stamps were heard as a tone sliding by 20 Hz).
+constexpr std::int64_t kCatchUp = kSampleRate;
+constexpr std::int64_t kMostStretch = 200;  // a piece changes by its 200th at most
 
 std::int64_t SamplesAt(std::int64_t microseconds) {
     return av_rescale(microseconds, kSampleRate, 1'000'000);
+}
+
+// `count` interleaved samples to `wanted`, by linear interpolation: enough for a change of a
+// percent at most, exact when nothing changes, and without a filter's delay.
+std::vector<std::int16_t> Stretch(const std::int16_t* samples, std::int64_t count,
+                                  std::int64_t wanted) {
+    std::vector<std::int16_t> out(static_cast<std::size_t>(wanted * kChannels));
+    for (std::int64_t n = 0; n < wanted; ++n) {
+        const double position =
+            wanted > 1 ? static_cast<double>(n) * (count - 1) / static_cast<double>(wanted - 1)
+                       : 0.0;
+        const auto before = static_cast<std::int64_t>(position);
+        const std::int64_t after = std::min(before + 1, count - 1);
+        const double weight = position - static_cast<double>(before);
+        for (int channel = 0; channel < kChannels; ++channel) {
+            out[static_cast<std::size_t>(n * kChannels + channel)] = static_cast<std::int16_t>(
+                std::lround(samples[before * kChannels + channel] * (1 - weight) +
+                            samples[after * kChannels + channel] * weight));
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -60,20 +88,36 @@ void AudioEncoder::Add(const AVPacket& piece, std::int64_t time, std::int64_t en
     const std::uint8_t* samples = piece.data;
     std::int64_t count = piece.size / kBytesPerSample;
     const std::int64_t limit = SamplesAt(end);
-    std::int64_t start = SamplesAt(time);
-    // Samples that come later than counted: some were lost, keep the time line with silence
-    // (also before the very first piece, so that the sound starts with the recording).
-    if (start > appended_ + (appended_ == 0 ? 0 : kTolerance)) {
+    const std::int64_t start = SamplesAt(time);
+    // Samples that come much later than counted: some were lost, keep the time line with
+    // silence (also before the very first piece, so that the sound starts with the recording).
+    if (start > appended_ + (appended_ == 0 ? 0 : kGap)) {
         VLOG(1) << "lumo: " << start - appended_ << " samples of silence at " << appended_;
         AppendSilence(std::min(start, limit) - appended_, sink);
     }
-    // Earlier than counted (or from before the recording began): leave the overlap out.
+    // Much earlier than counted (or from before the recording began): leave the overlap out.
     const std::int64_t early = appended_ - start;
-    if (early > (start < 0 ? 0 : kTolerance)) {
-        const std::int64_t skipped = std::min(early, count);
+    std::int64_t skipped = 0;
+    if (early > (start < 0 ? 0 : kGap)) {
+        skipped = std::min(early, count);
         VLOG(1) << "lumo: " << skipped << " samples left out at " << appended_;
         samples += skipped * kBytesPerSample;
         count -= skipped;
+    }
+    if (count <= 0) {
+        return;
+    }
+    const std::int64_t apart = start + skipped - appended_;
+    const std::int64_t most = count / kMostStretch;
+    const std::int64_t change = std::clamp(apart * count / kCatchUp, -most, most);
+    if (change != 0) {
+        const std::vector<std::int16_t> stretched =
+            Stretch(reinterpret_cast<const std::int16_t*>(samples), count, count + change);
+        const std::int64_t kept = std::min(count + change, limit - appended_);
+        if (kept > 0) {
+            Append(reinterpret_cast<const std::uint8_t*>(stretched.data()), kept, sink);
+        }
+        return;
     }
     count = std::min(count, limit - appended_);
     if (count > 0) {

@@ -14,8 +14,9 @@ namespace Vantor::Lumo::Recorder {
 
 // Captured sound (48 kHz stereo s16) to FLAC, laid on the recording's time line: the stream
 // starts at 0 and runs without gaps, its timestamps counted in samples. The capture times of
-// the pieces keep it in step with the screen; where they disagree with the count by more than
-// a little (lost pieces, a drifting sound card), silence is put in or samples are left out.
+// the pieces keep it in step with the screen: a piece off its place by less than 0.2 s (a
+// drifting sound card, the stamps settling) is stretched or squeezed by up to 0.5% towards it;
+// farther off (lost pieces, sound that came twice), silence is put in or samples are left out.
 class AudioEncoder {
 public:
     // Throws std::runtime_error when this libavcodec has no FLAC encoder.

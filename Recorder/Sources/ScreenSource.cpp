@@ -6,7 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "Recorder/Sources/DeviceInput.h"
+#include "Recorder/Sources/XcbGrab.h"
 #include "Recorder/WaitOrAbandon.h"
 
 namespace Vantor::Lumo::Recorder {
@@ -24,39 +24,24 @@ std::string SizeText(int width, int height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-std::unique_ptr<DeviceInput> OpenGrab(const ScreenRequest& request) {
-    AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "framerate", request.fps, 0);
-    if (request.region) {
-        // The encoder takes even sizes only; the odd last row or column is left out.
-        const std::string size = SizeText(request.region->width & ~1, request.region->height & ~1);
-        av_dict_set(&options, "video_size", size.c_str(), 0);
-        av_dict_set_int(&options, "grab_x", request.region->x, 0);
-        av_dict_set_int(&options, "grab_y", request.region->y, 0);
-    }
-    return std::make_unique<DeviceInput>("x11grab", request.display, options,
-                                         Describe(request.display), request.fps);
-}
-
 // The screen's grab, which can tell afterwards why it stopped.
 class ScreenSource final : public Source {
 public:
-    ScreenSource(const ScreenRequest& request, std::unique_ptr<DeviceInput> grab)
-        : request_(request), grab_(std::move(grab)) {}
+    ScreenSource(const ScreenRequest& request, std::unique_ptr<XcbGrab> grab)
+        : request_(request), description_(Describe(request.display)), grab_(std::move(grab)) {}
 
-    const std::string& Description() const override { return grab_->Description(); }
+    const std::string& Description() const override { return description_; }
     const AVCodecParameters& Parameters() const override { return grab_->Parameters(); }
     int FramesPerSecond() const override { return request_.fps; }
     std::int64_t Read(AVPacket& packet) override { return grab_->Read(packet); }
 
     // A fresh connection tells a closed display from a screen that shrank under the region.
     std::string Diagnose() override {
-        const ScreenRequest whole{request_.display, std::nullopt, request_.fps};
         try {
             const auto size = WaitOrAbandon<std::pair<int, int>>(
-                [whole] {
-                    const std::unique_ptr<DeviceInput> grab = OpenGrab(whole);
-                    return std::pair{grab->Parameters().width, grab->Parameters().height};
+                [request = request_] {
+                    return XcbGrab(request.display, Describe(request.display), request.fps)
+                        .ScreenSize();
                 },
                 kDiagnosisLimit, nullptr, "");
             const Region& region = *request_.region;
@@ -74,7 +59,8 @@ public:
 
 private:
     ScreenRequest request_;  // with the exact region
-    std::unique_ptr<DeviceInput> grab_;
+    std::string description_;
+    std::unique_ptr<XcbGrab> grab_;
 };
 
 }  // namespace
@@ -98,26 +84,25 @@ std::optional<Region> ParseRegion(const std::string& text) {
 }
 
 std::unique_ptr<Source> OpenScreen(const ScreenRequest& request) {
-    ScreenRequest exact = request;
-    Region region = request.region.value_or(Region{});
-    if (request.region) {
-        // Said plainly here, since the device only answers "Invalid argument".
-        const std::unique_ptr<DeviceInput> whole = OpenGrab({request.display, {}, request.fps});
-        const AVCodecParameters& screen = whole->Parameters();
-        if (static_cast<std::int64_t>(region.x) + region.width > screen.width ||
-            static_cast<std::int64_t>(region.y) + region.height > screen.height) {
-            throw std::runtime_error("the region " + SizeText(region.width, region.height) + "+" +
-                                     std::to_string(region.x) + "+" + std::to_string(region.y) +
-                                     " does not fit in " + whole->Description() + " (" +
-                                     SizeText(screen.width, screen.height) + ")");
-        }
+    auto grab = std::make_unique<XcbGrab>(request.display, Describe(request.display), request.fps);
+    const auto [width, height] = grab->ScreenSize();
+    Region region = request.region.value_or(Region{width, height, 0, 0});
+    // Said plainly here, since the server only answers "BadMatch".
+    if (static_cast<std::int64_t>(region.x) + region.width > width ||
+        static_cast<std::int64_t>(region.y) + region.height > height) {
+        throw std::runtime_error("the region " + SizeText(region.width, region.height) + "+" +
+                                 std::to_string(region.x) + "+" + std::to_string(region.y) +
+                                 " does not fit in " + Describe(request.display) + " (" +
+                                 SizeText(width, height) + ")");
     }
-    std::unique_ptr<DeviceInput> grab = OpenGrab(request);
-    region.width = grab->Parameters().width & ~1;
-    region.height = grab->Parameters().height & ~1;
+    // The encoder takes even sizes only; the odd last row or column is left out.
+    region.width &= ~1;
+    region.height &= ~1;
     if (region.width < 2 || region.height < 2) {
-        throw std::runtime_error(grab->Description() + " is too small to record");
+        throw std::runtime_error(Describe(request.display) + " is too small to record");
     }
+    grab->Choose(region.x, region.y, region.width, region.height);
+    ScreenRequest exact = request;
     exact.region = region;
     return std::make_unique<ScreenSource>(exact, std::move(grab));
 }

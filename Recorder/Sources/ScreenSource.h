@@ -1,6 +1,6 @@
 #pragma once
 
-// The X11 screen as a picture source, through libavdevice's x11grab.
+// The X11 screen as a picture source, grabbed through XCB (see XcbGrab).
 
 #include <memory>
 #include <optional>

@@ -1,7 +1,9 @@
 #include "Recorder/Timeline/SoundClock.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include <glog/logging.h>
 
@@ -9,48 +11,140 @@ namespace Vantor::Lumo::Recorder {
 
 namespace {
 
-// A disagreement this large, kept up this long, moves sample 0. Smaller or shorter ones are
-// the stamps' wobble and the settling of a fresh stream; correcting them would cut gaps into
-// the sound for nothing.
-constexpr std::int64_t kResync = 200'000;
-constexpr std::int64_t kSustained = 1'000'000;
-// A fresh stream's latency estimate takes this long to settle; its stamps move sample 0 only
-// after it.
-constexpr std::int64_t kSettling = 3'000'000;
+// Long enough to average the stamps' wobble down to a millisecond, short enough to follow a
+// card whose rate wanders with its temperature.
+constexpr std::int64_t kWindow = 4'000'000;
+// A line needs this much sound under it before its slope counts; until then, the mean.
+constexpr std::int64_t kLeastSpan = 1'000'000;
+// A fresh stream's stamps settle over its first second; once a second of later ones is there,
+// they leave the line.
+constexpr std::int64_t kSettling = 1'000'000;
+// Farther off the line than this is a real gap, not wobble.
+constexpr std::int64_t kGap = 200'000;
+// Until then a fresh stream's latency estimate may still wander by a few hundred ms, on a busy
+// machine most of all: stamps that stray this early are not taken for a gap.
+constexpr std::int64_t kFreshStream = 3'000'000;
+constexpr std::int64_t kLogEvery = 10'000'000;
 
 }  // namespace
 
 SoundClock::SoundClock(int sampleRate) : sampleRate_(sampleRate) {}
 
+namespace {
+
+// The least-squares line through the readings `use` allows.
+template <class Reading, class Use>
+void FitThrough(const std::deque<Reading>& window, Use use, double& at, double& apart,
+                double& slope) {
+    double count = 0;
+    at = apart = 0;
+    for (const Reading& reading : window) {
+        if (use(reading)) {
+            at += static_cast<double>(reading.at);
+            apart += static_cast<double>(reading.apart);
+            ++count;
+        }
+    }
+    if (count == 0) {
+        return;
+    }
+    at /= count;
+    apart /= count;
+    double covariance = 0, variance = 0;
+    for (const Reading& reading : window) {
+        if (use(reading)) {
+            const double x = static_cast<double>(reading.at) - at;
+            covariance += x * (static_cast<double>(reading.apart) - apart);
+            variance += x * x;
+        }
+    }
+    const bool spans = window.back().at - window.front().at >= kLeastSpan;
+    slope = spans && variance > 0 ? covariance / variance : 0.0;
+}
+
+}  // namespace
+
+double SoundClock::Line::At(std::int64_t time) const {
+    return apart + slope * (static_cast<double>(time) - at);
+}
+
+// Twice: stamps read late in a burst (after the process was stopped, under load) stray from
+// the line for a while, and the second fit leaves out what strays far beyond the usual wobble.
+SoundClock::Line SoundClock::FitLine(const std::deque<Reading>& window) {
+    Line line;
+    FitThrough(
+        window, [](const Reading&) { return true; }, line.at, line.apart, line.slope);
+    std::vector<double> residuals;
+    for (const Reading& reading : window) {
+        residuals.push_back(std::fabs(static_cast<double>(reading.apart) - line.At(reading.at)));
+    }
+    std::nth_element(residuals.begin(), residuals.begin() + residuals.size() / 2, residuals.end());
+    const double limit = std::max(3.0 * residuals[residuals.size() / 2], 1000.0);
+    const Line first = line;
+    FitThrough(
+        window,
+        [&](const Reading& reading) {
+            return std::fabs(static_cast<double>(reading.apart) - first.At(reading.at)) <= limit;
+        },
+        line.at, line.apart, line.slope);
+    return line;
+}
+
+double SoundClock::Rate() const {
+    // `apart` grows by the slope for each microsecond of counted sound: the card is slow.
+    return static_cast<double>(sampleRate_) / (1.0 + line_.slope);
+}
+
+bool SoundClock::Settled() const {
+    return !window_.empty() && window_.front().at >= kSettling;
+}
+
+std::int64_t SoundClock::TimeOf(std::int64_t at) const {
+    const bool before = lineBefore_ && !window_.empty() && at < window_.front().at;
+    return at + std::llround((before ? *lineBefore_ : line_).At(at));
+}
+
 std::int64_t SoundClock::Place(std::int64_t stamp, std::int64_t count) {
+    return TimeOf(Take(stamp, count));
+}
+
+std::int64_t SoundClock::Take(std::int64_t stamp, std::int64_t count) {
     const std::int64_t at = samples_ * 1'000'000 / sampleRate_;
     samples_ += std::max<std::int64_t>(count, 0);
-    if (!zero_) {
-        zero_ = stamp;
-        return stamp;
+    const Reading reading{at, stamp - at};
+    if (!window_.empty()) {
+        const double off = static_cast<double>(reading.apart) - line_.At(at);
+        if (std::fabs(off) > kGap) {
+            if (at >= kSettling && at < kFreshStream) {
+                return at;
+            }
+            if (!stray_ || (strayOff_ > 0) != (off > 0)) {
+                stray_ = reading;
+                strayOff_ = off;
+                return at;
+            }
+            VLOG(1) << "lumo: the sound's stamps left its count by " << std::llround(off / 1000)
+                    << " ms: a gap in the sound";
+            // Within the first second it is the stamps settling: the line after places all.
+            if (stray_->at >= kSettling) {
+                lineBefore_ = line_;
+            }
+            window_.assign({*stray_});
+        }
     }
-    const Reading reading{at, stamp - at - *zero_};
-    const bool away = at >= kSettling && std::llabs(reading.apart) > kResync;
-    if (!away || (!away_.empty() && (away_.back().apart > 0) != (reading.apart > 0))) {
-        away_.clear();
+    stray_.reset();
+    window_.push_back(reading);
+    while (at - window_.front().at > kWindow ||
+           (window_.front().at < kSettling && at >= kSettling + kLeastSpan)) {
+        window_.pop_front();
     }
-    if (away) {
-        away_.push_back(reading);
+    line_ = FitLine(window_);
+    if (at - loggedAt_ >= kLogEvery) {
+        loggedAt_ = at;
+        VLOG(1) << "lumo: the sound runs at " << std::lround(Rate() * 10) / 10.0
+                << " samples a second by the recording's clock";
     }
-    if (away_.empty() || reading.at - away_.front().at < kSustained) {
-        return *zero_ + at;
-    }
-    // The mean, since single stamps still wobble around the new level.
-    std::int64_t sum = 0;
-    for (const Reading& each : away_) {
-        sum += each.apart;
-    }
-    const std::int64_t moved = sum / static_cast<std::int64_t>(away_.size());
-    *zero_ += moved;
-    away_.clear();
-    VLOG(1) << "lumo: the sound's stamps kept " << moved << " us away from its sample count; "
-            << "its time line follows them";
-    return *zero_ + at;
+    return at;
 }
 
 }  // namespace Vantor::Lumo::Recorder

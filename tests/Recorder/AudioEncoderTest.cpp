@@ -98,19 +98,32 @@ private:
     };
 };
 
-TEST_F(AudioEncoderTest, AGapLargerThanTheToleranceIsFilledWithSilenceAtItsTruePlace) {
+TEST_F(AudioEncoderTest, AGapOfMoreThanAFifthOfASecondIsFilledWithSilenceAtItsTruePlace) {
     Add(1000, 960, 30);   // the recording began 30 ms before the first sound
-    Add(2000, 960, 58);   // 8 ms late: a wobble of the stamps, no gap
-    Add(3000, 960, 170);  // 100 ms late: sound was lost
-    EXPECT_EQ(Finish(190), (Runs{{0, 1440}, {1000, 960}, {2000, 960}, {0, 4800}, {3000, 960}}));
+    Add(2000, 960, 58);   // 8 ms late: stretched a little towards its place, no gap
+    Add(3000, 960, 330);  // 250 ms late: sound was lost
+    EXPECT_EQ(Finish(350), (Runs{{0, 1440}, {1000, 960}, {2000, 964}, {0, 12476}, {3000, 960}}));
+}
+
+// A card 2000 ppm slow, as the stamps tell: followed by stretching, never by silence.
+TEST_F(AudioEncoderTest, ASteadilyDriftingSourceIsStretchedWithoutSilenceAndKeepsItsPlace) {
+    for (int n = 0; n < 500; ++n) {
+        Add(1000, 960, n * 2004 / 100);
+    }
+    const Runs runs = Finish(500 * 2004 / 100);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs[0].first, 1000);
+    // Within three milliseconds of its place at the end; only the end is filled up.
+    EXPECT_NEAR(runs[0].second, 500 * 2004 * 48 / 100, 144) << ::testing::PrintToString(runs);
+    EXPECT_LE(runs.size(), 2u) << "silence or a cut in a steady source";
 }
 
 TEST_F(AudioEncoderTest, SoundCapturedTwiceOrBeforeTheBeginningIsLeftOut) {
-    Add(500, 960, -10);    // half of it before the beginning
-    Add(1000, 9600, 10);   // 200 ms
-    Add(2000, 9600, 110);  // its first 100 ms were recorded already
-    Add(3000, 960, 300);   // 10 ms early: a wobble, kept whole
-    EXPECT_EQ(Finish(330), (Runs{{500, 480}, {1000, 9600}, {2000, 4800}, {3000, 960}}));
+    Add(500, 960, -10);     // half of it before the beginning
+    Add(1000, 19200, 10);   // 400 ms
+    Add(2000, 19200, 160);  // its first 250 ms were recorded already
+    Add(3000, 960, 550);    // 10 ms early: squeezed a little, no cut
+    EXPECT_EQ(Finish(580), (Runs{{500, 480}, {1000, 19200}, {2000, 7200}, {3000, 956}, {0, 4}}));
 }
 
 TEST_F(AudioEncoderTest, TheSoundIsFilledUpToTheEnd) {

@@ -1,6 +1,7 @@
-// The sound's clock: the sample count keeps time, and only a lasting disagreement of the
-// stamps moves it.
+// The sound's clock: a line through the last seconds of stamps, following a drifting card
+// smoothly and a real gap at once, deaf to a single stray stamp.
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -12,11 +13,11 @@ namespace Vantor::Lumo::Recorder {
 namespace {
 
 constexpr int kRate = 48000;
-constexpr std::int64_t kPiece = 960;         // 20 ms
+constexpr std::int64_t kPiece = 960;         // 20 ms at the nominal rate
 constexpr std::int64_t kPieceTime = 20'000;  // microseconds
 constexpr std::int64_t kStart = 5'000'000;   // the first stamp
 
-// Feeds `pieces` pieces of 20 ms, the n-th stamped by `stamp(n)`; returns the times placed.
+// Feeds `pieces` pieces of 960 samples, the n-th stamped by `stamp(n)`; returns the times placed.
 template <class Stamp>
 std::vector<std::int64_t> Feed(SoundClock& clock, int pieces, Stamp stamp, int first = 0) {
     std::vector<std::int64_t> times;
@@ -26,45 +27,51 @@ std::vector<std::int64_t> Feed(SoundClock& clock, int pieces, Stamp stamp, int f
     return times;
 }
 
-TEST(SoundClockTest, TheSampleCountKeepsTimeThroughWobblingAndSettlingStamps) {
-    SoundClock clock(kRate);
-    // Stamps that run 0.15 s ahead over the first half second, as a fresh stream's do, then
-    // wobble by 10 ms either way.
-    const auto stamp = [](int n) {
-        const std::int64_t settling = n < 25 ? n * 6'000 : 150'000;
-        const std::int64_t wobble = (n % 3 - 1) * 10'000;
-        return kStart + n * kPieceTime + settling + wobble;
-    };
-    const std::vector<std::int64_t> times = Feed(clock, 500, stamp);
-    for (std::size_t n = 0; n < times.size(); ++n) {
-        ASSERT_EQ(times[n], kStart - 10'000 + static_cast<std::int64_t>(n) * kPieceTime) << n;
+// A wobble of ±10 ms that looks random enough.
+std::int64_t Wobble(int n) {
+    return static_cast<std::int64_t>(10'000 * std::sin(n * 2.3));
+}
+
+TEST(SoundClockTest, ADriftingCardIsFollowedWithinAMillisecondThroughWobblingStamps) {
+    for (const double ppm : {1000.0, -1000.0}) {
+        SoundClock clock(kRate);
+        // The card gives 48000 * (1 + ppm) samples a second: each piece lasts less or more.
+        const double pieceTime = kPieceTime / (1 + ppm * 1e-6);
+        const auto truth = [&](int n) { return kStart + std::llround(n * pieceTime); };
+        const std::vector<std::int64_t> times =
+            Feed(clock, 6000, [&](int n) { return truth(n) + Wobble(n); });
+        for (int n = 500; n < 6000; ++n) {  // two minutes, after the first ten seconds
+            ASSERT_NEAR(times[static_cast<std::size_t>(n)], truth(n), 1000) << ppm << " at " << n;
+        }
+        EXPECT_NEAR(clock.Rate(), kRate * (1 + ppm * 1e-6), 2.0) << ppm;
     }
 }
 
-TEST(SoundClockTest, StampsThatStayAwayForASecondMoveTheTimeLine) {
+TEST(SoundClockTest, AGapMovesTheTimeLineAtOnceAndAStrayStampMovesNothing) {
     SoundClock clock(kRate);
     const auto steady = [](int n) { return kStart + n * kPieceTime; };
     Feed(clock, 200, steady);  // 4 s
+    // One stamp far off: the next is back on the line.
+    EXPECT_EQ(clock.Place(steady(200) + 500'000, kPiece), steady(200));
+    EXPECT_EQ(clock.Place(steady(201), kPiece), steady(201));
     // Half a second of sound lost on the way: the stamps jump ahead and stay there.
     const auto late = [](int n) { return kStart + n * kPieceTime + 500'000; };
-    const std::vector<std::int64_t> times = Feed(clock, 100, late, 200);
-    EXPECT_EQ(times.front(), steady(200)) << "a jump is no lasting disagreement yet";
-    EXPECT_EQ(times.back(), late(299));
-    // A short excursion is wobble: it moves nothing.
-    const auto blip = [](int n) { return kStart + n * kPieceTime + 500'000 + 300'000; };
-    Feed(clock, 25, blip, 300);
-    EXPECT_EQ(clock.Place(late(325), kPiece), late(325));
+    const std::vector<std::int64_t> times = Feed(clock, 10, late, 202);
+    EXPECT_EQ(times[0], steady(202)) << "one stamp is no gap yet";
+    EXPECT_EQ(times[1], late(203));
+    EXPECT_EQ(times.back(), late(211));
 }
 
-TEST(SoundClockTest, EarlyStampsMoveTheTimeLineBackOnlyAfterTheStreamSettled) {
+TEST(SoundClockTest, SettlingStampsOfAFreshStreamLeaveTheLineOnceTheyAreGone) {
     SoundClock clock(kRate);
-    // Two seconds of stamps 0.3 s early from the start: a fresh stream settling, not drift.
-    const auto early = [](int n) { return kStart + n * kPieceTime - (n == 0 ? 0 : 300'000); };
-    std::vector<std::int64_t> times = Feed(clock, 100, early);
-    EXPECT_EQ(times.back(), kStart + 99 * kPieceTime);
-    // Still early well after it should have settled: the sound card runs off the wall clock.
-    times = Feed(clock, 300, early, 100);
-    EXPECT_EQ(times.back(), early(399));
+    // Stamps that run up to 0.15 s ahead over the first half second, as a fresh stream's do.
+    const auto stamp = [](int n) {
+        return kStart + n * kPieceTime + (n < 25 ? 150'000 - n * 6'000 : 0);
+    };
+    const std::vector<std::int64_t> times = Feed(clock, 500, stamp);
+    for (int n = 250; n < 500; ++n) {
+        ASSERT_NEAR(times[static_cast<std::size_t>(n)], kStart + n * kPieceTime, 1000) << n;
+    }
 }
 
 }  // namespace

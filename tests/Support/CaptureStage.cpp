@@ -160,6 +160,19 @@ void CaptureStage::FillScreen(const std::string& colour) {
     }
 }
 
+std::string CaptureStage::AddPipeSource(const std::string& name) {
+    const std::string fifo = scratch_ + "/" + name + ".fifo";
+    auto load = Start({"pactl", "load-module", "module-pipe-source", "source_name=" + name,
+                       "file=" + fifo, "format=s16le", "rate=48000", "channels=1"},
+                      "pactl");
+    const auto exit = load->WaitFor(kStartSeconds);
+    if (!exit || exit->status != 0) {
+        throw std::runtime_error("cannot add the pipe source " + name + ": " +
+                                 Tail(Log("pactl.err")));
+    }
+    return fifo;
+}
+
 void CaptureStage::ResizeScreen(int width, int height) {
     // Xvfb's only output keeps its mode, which xrandr reports as an error; the screen changes
     // all the same.

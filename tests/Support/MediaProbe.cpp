@@ -251,6 +251,16 @@ Colour MeanColourAt(const std::string& path, double seconds) {
     return *colour;
 }
 
+std::vector<Level> PictureLevels(const std::string& path) {
+    std::vector<Level> levels;
+    Decode(path, AVMEDIA_TYPE_VIDEO, [&](const AVFrame& frame, double time) {
+        const double y = PlaneMean(frame, 0, frame.width, frame.height);
+        levels.push_back({time, ToRgb(frame, y, 128.0, 128.0).green});
+        return true;
+    });
+    return levels;
+}
+
 Sound SoundAt(const std::string& path, double fromSeconds, double seconds) {
     Sound sound;
     std::size_t wanted = 0;

@@ -43,6 +43,14 @@ struct Colour {
 // `seconds` (from the stream's start). Planar 8-bit YUV pictures only.
 Colour MeanColourAt(const std::string& path, double seconds);
 
+// The grey level (0..255, the mean of the luma) of every picture of the first video stream, by
+// its time from the stream's start.
+struct Level {
+    double seconds = 0.0;
+    double grey = 0.0;
+};
+std::vector<Level> PictureLevels(const std::string& path);
+
 // The first channel of the first audio stream: `seconds` worth of consecutive samples from the
 // first one at or after `fromSeconds` (from the stream's start), in -1..1, and the sample rate.
 // Fewer when the stream ends first.

@@ -48,12 +48,18 @@ void ProgressLine::Update(double elapsedSeconds, const Recorder::RecordingCounte
     }
     drawnAt_ = elapsedSeconds;
     const long whole = static_cast<long>(elapsedSeconds);
-    char text[160];
+    // Drops since the last drawing: the machine is behind now, not only once.
+    const std::int64_t dropped = counters.framesDropped;
+    const bool behind = dropped > droppedAtDrawing_;
+    droppedAtDrawing_ = dropped;
+    char text[200];
     const int length =
-        std::snprintf(text, sizeof text, "recording %ld:%02ld:%02ld  %s  %lld frames  %lld dropped",
+        std::snprintf(text, sizeof text,
+                      "recording %ld:%02ld:%02ld  %s  %lld frames  %lld repeated  %lld dropped%s",
                       whole / 3600, whole / 60 % 60, whole % 60, HumanSize(SizeOf(files_)).c_str(),
                       static_cast<long long>(counters.framesWritten),
-                      static_cast<long long>(counters.framesDropped));
+                      static_cast<long long>(counters.framesRepeated),
+                      static_cast<long long>(dropped), behind ? "  behind" : "");
     const std::size_t width = length > 0 ? static_cast<std::size_t>(length) : 0;
     // Spaces wipe the rest of a longer line drawn before.
     std::fprintf(stderr, "\r%s%*s", text, static_cast<int>(width_ > width ? width_ - width : 0),

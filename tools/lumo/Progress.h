@@ -10,7 +10,8 @@
 namespace Vantor::Lumo::Tool {
 
 // The line on stderr that shows a recording going on: elapsed time, size of its files,
-// pictures written and dropped. Does nothing when not enabled.
+// pictures written, repeated and dropped, and "behind" while pictures are being dropped. Does
+// nothing when not enabled.
 class ProgressLine {
 public:
     ProgressLine(bool enabled, std::vector<std::string> files);
@@ -29,6 +30,7 @@ private:
     std::vector<std::string> files_;
     double drawnAt_ = -1.0;
     std::size_t width_ = 0;
+    std::int64_t droppedAtDrawing_ = 0;
     bool ended_ = false;
 };
 

@@ -44,7 +44,8 @@ struct RecordOptions {
     std::optional<std::string> display;
     std::string region;
     int fps = 30;
-    std::optional<std::string> mic;
+    std::vector<std::string> mics;
+    std::optional<std::string> systemAudio;  // a sink; empty for the default one
     bool quiet = false;
     bool window = false;
     bool noCursor = false;
@@ -85,6 +86,11 @@ void ReportDrops(const Recorder::RecordingCounters& counters) {
         std::cerr << "lumo: " << dropped << " of " << all
                   << " pictures dropped: the machine could not keep up" << std::endl;
     }
+    if (counters.framesRepeated > 0) {
+        std::cerr << "lumo: " << counters.framesRepeated << " of " << counters.framesWritten
+                  << " pictures repeat the one before: no new one was captured in time"
+                  << std::endl;
+    }
     if (counters.stoppedMicroseconds > 0) {
         std::cerr << "lumo: the process was stopped for "
                   << std::llround(counters.stoppedMicroseconds / 1e5) / 10.0 << " s; "
@@ -111,6 +117,16 @@ std::string ChooseScreen(const std::string& asked) {
 
 void RunRecord(RecordOptions options) {
     StopSignals stopSignals;
+    // Each sound source by its group: mic, mic2, ..., system (a sink's monitor).
+    std::vector<std::pair<std::string, std::string>> sounds;
+    for (std::size_t n = 0; n < options.mics.size(); ++n) {
+        sounds.emplace_back(n == 0 ? "mic" : "mic" + std::to_string(n + 1), options.mics[n]);
+    }
+    if (options.systemAudio) {
+        sounds.emplace_back("system", options.systemAudio->empty()
+                                          ? "@DEFAULT_MONITOR@"
+                                          : *options.systemAudio + ".monitor");
+    }
     if (options.display) {
         options.display = ChooseScreen(*options.display);
     }
@@ -120,15 +136,15 @@ void RunRecord(RecordOptions options) {
             "--window, --no-cursor and --forget-screen apply to Wayland screens only");
     }
     Recorder::WaylandRequest cast;
-    const bool live = options.display || options.mic;
+    const bool live = options.display || !sounds.empty();
     // The devices are opened before anything is created, so a wrong name leaves nothing behind;
     // the sound first, since it buffers what it hears while the screen opens.
-    std::unique_ptr<Source> mic;
+    std::vector<std::unique_ptr<Source>> mics;
     std::unique_ptr<Source> screen;
-    if (options.mic) {
-        mic = OpenDevice([name = *options.mic] { return Recorder::OpenPulseSource(name); },
-                         stopSignals,
-                         "the PulseAudio source '" + *options.mic + "' gave no sound within 10 s");
+    for (const auto& [group, name] : sounds) {
+        mics.push_back(
+            OpenDevice([name = name] { return Recorder::OpenPulseSource(name); }, stopSignals,
+                       "the PulseAudio source '" + name + "' gave no sound within 10 s"));
     }
     if (wayland) {
         cast.region = Recorder::ParseRegion(options.region);
@@ -148,25 +164,25 @@ void RunRecord(RecordOptions options) {
     }
     if (!live) {
         screen = Recorder::OpenTestPattern();
-        mic = Recorder::OpenTestTone();
+        mics.push_back(Recorder::OpenTestTone());
+        sounds.emplace_back("mic", "");
     }
 
     RecordingProject project(options.directory, options.folder);
     std::vector<Recorder::Track> tracks;
     std::vector<Document::StreamInfo> records;
-    for (auto* source : {&screen, &mic}) {
-        if (*source) {
-            const bool video = source == &screen;
-            const IProject::StreamInfo stream = project.AddStream(
-                video ? MediaType::Video : MediaType::Audio, video ? "screen" : "mic");
-            const std::string name =
-                !live
-                    ? (video ? "test pattern" : "440 Hz tone")
-                    : (video ? (wayland ? "Wayland screen cast" : "X11 display " + *options.display)
-                             : "PulseAudio " + *options.mic);
-            records.push_back(ToRecord(stream, name));
-            tracks.push_back({std::move(*source), stream});
-        }
+    if (screen) {
+        const IProject::StreamInfo stream = project.AddStream(MediaType::Video, "screen");
+        records.push_back(ToRecord(stream, !live     ? "test pattern"
+                                           : wayland ? "Wayland screen cast"
+                                                     : "X11 display " + *options.display));
+        tracks.push_back({std::move(screen), stream});
+    }
+    for (std::size_t n = 0; n < mics.size(); ++n) {
+        const IProject::StreamInfo stream = project.AddStream(MediaType::Audio, sounds[n].first);
+        records.push_back(
+            ToRecord(stream, live ? "PulseAudio " + sounds[n].second : "440 Hz tone"));
+        tracks.push_back({std::move(mics[n]), stream});
     }
     // A folder's stream files need no document: each holds one stream, named by its group.
     const std::string tag = options.folder ? "" : Document::StreamInfoToString(records);
@@ -270,11 +286,18 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
         ->check(CLI::Range(1, 120))
         ->needs(screen);
     command
-        ->add_option("--mic", options->mic,
+        ->add_option("--mic", options->mics,
                      "Record the PulseAudio source SOURCE: default, or a name that "
-                     "'pactl list short sources' shows")
+                     "'pactl list short sources' shows; may be given more than once")
         ->type_name("SOURCE")
         ->check(notEmpty);
+    command
+        ->add_option("--system-audio", options->systemAudio,
+                     "Record what the PulseAudio sink SINK plays (its monitor); the default "
+                     "sink when no SINK is given")
+        ->type_name("[SINK]")
+        ->expected(0, 1)
+        ->default_str("");
     command->add_flag("-q,--quiet", options->quiet, "No progress line and no closing note");
     command->callback([options, seconds, &selected] {
         options->secondsGiven = seconds->count() > 0;

@@ -184,6 +184,25 @@ TEST_F(RecordTest, ARecordingHoldsTheScreenAndTheSoundInStep) {
     ExpectTone(file, 0.5, 3.0);
 }
 
+// Every sound source is a stream of its own, in its own group, and as long as the recording.
+TEST_F(RecordTest, SeveralMicrophonesAndTheSystemSoundEachGetAStreamAndAGroup) {
+    const std::string takes = MakeDirectory(root.Path() + "/several");
+    const Outcome run = Record(
+        "several", {takes, "--screen", stage->Display(), "--mic", stage->MonitorSource(), "--mic",
+                    stage->MonitorSource(), "--system-audio", stage->Sink(), "--seconds", "2"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string file = takes + "/KorvelProject1.mkv";
+    EXPECT_THAT(Groups(file),
+                ElementsAre(Pair("screen", MediaType::Video), Pair("mic", MediaType::Audio),
+                            Pair("mic2", MediaType::Audio), Pair("system", MediaType::Audio)));
+    const Testing::MediaSummary summary = Testing::Summarise(file);
+    ASSERT_EQ(summary.streams.size(), 4u);
+    for (const Testing::StreamSummary& stream : summary.streams) {
+        EXPECT_NEAR(stream.endSeconds - stream.startSeconds, 2.0, kDurationTolerance)
+            << stream.codec;
+    }
+}
+
 // Ctrl-C, or the terminal closing (SIGHUP), finishes the file; a kill midway leaves one that
 // opens and plays up to the kill.
 TEST_F(RecordTest, InterruptedRecordingsKeepTheirFiles) {

@@ -1,0 +1,31 @@
+#pragma once
+
+// How far a recording holds the sound of SharedEvents' events from their pictures. Failures
+// throw std::runtime_error naming the file. Nothing here depends on GoogleTest.
+
+#include <string>
+#include <vector>
+
+namespace Vantor::Testing {
+
+// One event: the sound's onset minus the instant its first flashed picture points back to (its
+// time less what its grey level says it is late), in milliseconds, at `seconds` in the file.
+struct Offset {
+    double seconds = 0.0;
+    double milliseconds = 0.0;
+};
+// The events found in both streams of `path`, paired within half of `periodSeconds`.
+std::vector<Offset> EventOffsets(const std::string& path, double periodSeconds);
+
+struct SyncFigures {
+    int events = 0;
+    double mean = 0.0;           // ms
+    double sd = 0.0;             // ms
+    double maxFromMedian = 0.0;  // ms
+    double drift = 0.0;          // ms from the first event to the last, by a fitted line
+};
+SyncFigures Figures(const std::vector<Offset>& offsets);
+// "12 events: mean -3.1 ms, sd 2.0 ms, max 5.2 ms from the median, drift 1.1 ms".
+std::string Describe(const SyncFigures& figures);
+
+}  // namespace Vantor::Testing
