@@ -41,7 +41,7 @@ asan-test: deps
 # these suites are built, which keeps the instrumented build short. Reports from libraries
 # built without it are suppressed in tests/tsan.supp, never our own. One test at a time, and
 # without the cases that measure keeping up in real time: instrumented, the machine can not.
-TSAN_SUITES := BoundedQueueTest PictureNumbersTest SoundClockTest AudioEncoderTest RecordingTest \
+TSAN_SUITES := BoundedQueueTest PictureGridTest SoundClockTest AudioEncoderTest RecordingTest \
   FfmpegLogTest CallStackTest RemoveDirTest \
   LumoToolTest RecordTest RecordCommandTest RecordFailureTest
 # No second's wait at exit: the suites time how fast lumo ends.

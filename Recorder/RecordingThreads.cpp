@@ -169,8 +169,8 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
 
 // Runs on to the first piece at or after the end time. Each piece is placed a second after it
 // came (the first ones once the clock has settled), by the sound clock's line as it stands
-// then, so that the settling stamps of a fresh stream place nothing; once the end is known,
-// at once.
+// then, so that the settling stamps of a fresh stream place nothing; once the end has come,
+// at once. (An end known from the start, by a length, is no reason to hurry.)
 void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
     try {
         const AVCodecParameters& parameters = lane->source->Parameters();
@@ -182,7 +182,7 @@ void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> l
         const auto handOn = [&](bool all) {
             const std::int64_t stop = state->clock->StopTime();
             while (!waiting.empty() &&
-                   (all || stop != RecordingClock::kNever ||
+                   (all || av_gettime() >= stop ||
                     (soundClock.Settled() &&
                      waiting.back().time - waiting.front().time >= kSoundSettles))) {
                 Sound piece = std::move(waiting.front());
