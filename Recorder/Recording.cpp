@@ -94,6 +94,17 @@ Recording::~Recording() {
     }
 }
 
+void Recording::SetPaused(bool paused) {
+    if (state_->clock && state_->clock->SetPaused(paused)) {
+        VLOG(1) << "lumo: " << (paused ? "paused" : "resumed") << " at " << state_->clock->Elapsed()
+                << " s";
+    }
+}
+
+bool Recording::Paused() const {
+    return state_->clock && state_->clock->Paused();
+}
+
 const RecordingCounters& Recording::Counters() const {
     return state_->counters;
 }
@@ -115,8 +126,12 @@ void Recording::Run(std::optional<double> seconds, const std::function<bool(doub
             soundName = lane->description;
         }
     }
+    int fps = 0;
+    for (const auto& lane : state.lanes) {
+        fps = std::max(fps, lane->fps);
+    }
     state.clock = std::make_unique<RecordingClock>(
-        has(MediaType::Video), has(MediaType::Audio),
+        fps, has(MediaType::Audio),
         seconds ? std::optional(std::llround(*seconds * 1e6)) : std::nullopt, soundName);
     state.lastTick = av_gettime();
 

@@ -50,6 +50,13 @@ public:
     void Run(std::optional<double> seconds, const std::function<bool(double)>& keepGoing,
              const std::function<bool()>& wasStopped = nullptr);
 
+    // Pauses or resumes the recording while Run runs (from `keepGoing`, say): what is captured
+    // while paused is not recorded, and every stream goes on where it stopped, the paused span
+    // cut from all alike. A length given to Run counts without the pauses. Logs (verbose) each
+    // change; does nothing before Run or after the end.
+    void SetPaused(bool paused);
+    bool Paused() const;
+
     const RecordingCounters& Counters() const;
     // Once Run is over: the files kept, each under its final name; empty when none was.
     std::vector<std::string> Files() const;

@@ -138,8 +138,8 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
             if (PastTheEnd(*state)) {
                 break;
             }
-            if (time >= started && clock.PictureBegins(time)) {
-                const std::int64_t sinceOrigin = time - clock.Origin();
+            if (time >= started && clock.PictureBegins(time) && !clock.PausedAt(time)) {
+                const std::int64_t sinceOrigin = clock.OnTimeline(time);
                 if (stop != RecordingClock::kNever &&
                     grid.SlotOf(sinceOrigin) >= clock.PicturesBefore(stop, lane->fps)) {
                     break;
@@ -252,16 +252,33 @@ void EncodePictures(RecordingState& state, Lane& lane) {
     lane.video->Flush(sink);
 }
 
+// Sound captured while paused is cut out; the rest goes on where the time line stopped.
 void EncodeSound(RecordingState& state, Lane& lane) {
     const PacketSink sink = [&](AVPacket& packet) { state.Deliver(lane, packet); };
+    RecordingClock& clock = *state.clock;
+    const auto sampleAt = [](std::int64_t microseconds) {
+        return av_rescale(microseconds, AudioEncoder::kSampleRate, 1'000'000);
+    };
     while (std::optional<Sound> piece = lane.sound.Pop()) {
-        const std::int64_t origin = state.clock->WaitForOrigin();
-        const std::int64_t stop = state.clock->StopTime();
-        lane.audio->Add(*piece->packet, piece->time - origin,
-                        stop == RecordingClock::kNever ? RecordingClock::kNever : stop - origin,
-                        sink);
+        clock.WaitForOrigin();
+        const std::int64_t stop = clock.StopTime();
+        const std::int64_t end =
+            stop == RecordingClock::kNever ? RecordingClock::kNever : clock.OnTimeline(stop);
+        const std::int64_t count = piece->packet->size / AudioEncoder::kBytesPerSample;
+        const std::int64_t last =
+            piece->time + av_rescale(count, 1'000'000, AudioEncoder::kSampleRate);
+        for (const RecordingClock::Span& span : clock.Unpaused(piece->time, last)) {
+            const std::int64_t first = sampleAt(span.from - piece->time);
+            const std::int64_t kept = std::min(sampleAt(span.to - piece->time), count) - first;
+            if (kept <= 0) {
+                continue;
+            }
+            lane.audio->Add(piece->packet->data + first * AudioEncoder::kBytesPerSample, kept,
+                            clock.OnTimeline(span.from), end, sink);
+        }
     }
-    lane.audio->Finish(state.clock->StopTime() - state.clock->WaitForOrigin(), sink);
+    clock.WaitForOrigin();
+    lane.audio->Finish(clock.OnTimeline(clock.StopTime()), sink);
 }
 
 }  // namespace Vantor::Lumo::Recorder

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -16,9 +17,9 @@ namespace Vantor::Lumo::Recorder {
 
 namespace {
 
-constexpr int kSampleRate = 48000;
+constexpr int kSampleRate = AudioEncoder::kSampleRate;
 constexpr int kChannels = 2;
-constexpr int kBytesPerSample = kChannels * 2;
+constexpr int kBytesPerSample = AudioEncoder::kBytesPerSample;
 // Farther than this from its place is a real gap (or sound that came twice): silence is put
 // in, or the overlap left out. Nearer, the sound is stretched or squeezed towards its place.
 constexpr std::int64_t kGap = kSampleRate / 5;
@@ -83,12 +84,17 @@ AudioEncoder::~AudioEncoder() {
     av_audio_fifo_free(fifo_);
 }
 
-void AudioEncoder::Add(const AVPacket& piece, std::int64_t time, std::int64_t end,
-                       const PacketSink& sink) {
-    const std::uint8_t* samples = piece.data;
-    std::int64_t count = piece.size / kBytesPerSample;
+void AudioEncoder::Add(const std::uint8_t* samples, std::int64_t count, std::int64_t time,
+                       std::int64_t end, const PacketSink& sink) {
     const std::int64_t limit = SamplesAt(end);
     const std::int64_t start = SamplesAt(time);
+    if (static FILE* debug =
+            getenv("LUMO_DEBUG_ENC") ? fopen(getenv("LUMO_DEBUG_ENC"), "a") : nullptr;
+        debug) {
+        fprintf(debug, "%lld %lld %lld\n", (long long)start, (long long)appended_,
+                (long long)count);
+        fflush(debug);
+    }
     // Samples that come much later than counted: some were lost, keep the time line with
     // silence (also before the very first piece, so that the sound starts with the recording).
     if (start > appended_ + (appended_ == 0 ? 0 : kGap)) {
@@ -108,8 +114,12 @@ void AudioEncoder::Add(const AVPacket& piece, std::int64_t time, std::int64_t en
         return;
     }
     const std::int64_t apart = start + skipped - appended_;
+    // The fraction of a sample a small piece should change by is carried to the next, or a
+    // distance of up to a millisecond would never be closed.
     const std::int64_t most = count / kMostStretch;
-    const std::int64_t change = std::clamp(apart * count / kCatchUp, -most, most);
+    const double wanted = static_cast<double>(apart * count) / kCatchUp + stretchCarried_;
+    const std::int64_t change = std::clamp(static_cast<std::int64_t>(wanted), -most, most);
+    stretchCarried_ = std::clamp(wanted - static_cast<double>(change), -1.0, 1.0);
     if (change != 0) {
         const std::vector<std::int16_t> stretched =
             Stretch(reinterpret_cast<const std::int16_t*>(samples), count, count + change);

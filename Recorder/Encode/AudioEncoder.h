@@ -25,10 +25,14 @@ public:
     AudioEncoder(const AudioEncoder&) = delete;
     AudioEncoder& operator=(const AudioEncoder&) = delete;
 
+    static constexpr int kSampleRate = 48000;
+    static constexpr int kBytesPerSample = 4;  // two channels of s16
+
     const AVCodecContext& Context() const { return *encoder_; }
-    // Adds the samples of `piece`, the first of them captured `time` microseconds after the
-    // recording began, keeping only those before `end` microseconds.
-    void Add(const AVPacket& piece, std::int64_t time, std::int64_t end, const PacketSink& sink);
+    // Adds `count` samples, the first of them captured `time` microseconds after the recording
+    // began, keeping only those before `end` microseconds.
+    void Add(const std::uint8_t* samples, std::int64_t count, std::int64_t time, std::int64_t end,
+             const PacketSink& sink);
     // Fills up with silence to `end` microseconds, or cuts there, and encodes the rest.
     void Finish(std::int64_t end, const PacketSink& sink);
 
@@ -40,8 +44,9 @@ private:
     CodecContextPtr encoder_;
     FramePtr frame_;
     AVAudioFifo* fifo_ = nullptr;
-    std::int64_t appended_ = 0;  // samples on the time line so far, silence included
-    std::int64_t encoded_ = 0;   // of these, samples given to the encoder
+    std::int64_t appended_ = 0;    // samples on the time line so far, silence included
+    std::int64_t encoded_ = 0;     // of these, samples given to the encoder
+    double stretchCarried_ = 0.0;  // of a sample, owed by the stretching so far
 };
 
 }  // namespace Vantor::Lumo::Recorder

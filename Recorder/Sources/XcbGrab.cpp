@@ -55,7 +55,7 @@ AVBufferRef* NewSegment(void* opaque, std::size_t size) {
 }  // namespace
 
 XcbGrab::XcbGrab(const std::string& display, std::string description, int fps)
-    : description_(std::move(description)), period_(1'000'000 / fps) {
+    : description_(std::move(description)), fps_(fps) {
     int screenNumber = 0;
     connection_ = xcb_connect(display.c_str(), &screenNumber);
     if (xcb_connection_has_error(connection_)) {
@@ -127,14 +127,22 @@ void XcbGrab::Choose(int x, int y, int width, int height) {
 
 std::int64_t XcbGrab::Read(AVPacket& packet) {
     // A picture late by less than a period keeps the schedule; after a longer stall the
-    // periods missed are skipped rather than grabbed in a burst. The schedule keeps its phase,
-    // so the pictures keep their distance from the grid's slots.
+    // periods missed are skipped rather than grabbed in a burst. The turns fall on exact
+    // multiples of 1/fps from the first (a whole number of microseconds would drift off the
+    // grid by a frame every hour or so), so the pictures keep their distance from its slots.
     const std::int64_t now = av_gettime();
-    due_ = due_ == 0 ? now : due_ + period_;
-    if (due_ < now - period_) {
-        due_ += (now - due_) / period_ * period_;
+    const auto turnTime = [&](std::int64_t turn) {
+        return start_ + av_rescale(turn, 1'000'000, fps_);
+    };
+    if (turn_ < 0) {
+        start_ = now;
     }
-    for (std::int64_t wait = due_ - av_gettime(); wait > 0; wait = due_ - av_gettime()) {
+    ++turn_;
+    if (turnTime(turn_ + 1) < now) {
+        turn_ = av_rescale_rnd(now - start_, fps_, 1'000'000, AV_ROUND_DOWN);
+    }
+    const std::int64_t due = turnTime(turn_);
+    for (std::int64_t wait = due - av_gettime(); wait > 0; wait = due - av_gettime()) {
         av_usleep(static_cast<unsigned>(wait));
     }
     AVBufferRef* buffer = av_buffer_pool_get(segments_);

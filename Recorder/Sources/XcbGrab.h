@@ -44,8 +44,9 @@ private:
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
     std::string description_;
-    std::int64_t period_;
-    std::int64_t due_ = 0;  // when the next picture is to be taken
+    int fps_;
+    std::int64_t start_ = 0;  // when the first picture was taken
+    std::int64_t turn_ = -1;  // of the picture taken last, counted from the first
     AVCodecParameters* parameters_ = nullptr;
     int x_ = 0;
     int y_ = 0;

@@ -27,7 +27,8 @@ protected:
         ASSERT_GE(av_new_packet(piece.get(), static_cast<int>(count * kChannels * 2)), 0);
         auto* samples = reinterpret_cast<std::int16_t*>(piece->data);
         std::fill(samples, samples + count * kChannels, static_cast<std::int16_t>(value));
-        encoder_.Add(*piece, ms * 1000, endMs < 0 ? kNever : endMs * 1000, sink_);
+        encoder_.Add(piece->data, piece->size / AudioEncoder::kBytesPerSample, ms * 1000,
+                     endMs < 0 ? kNever : endMs * 1000, sink_);
     }
 
     // Finishes the stream at `ms`, checks that its packets follow each other without gaps,

@@ -42,24 +42,25 @@ ProgressLine::~ProgressLine() {
 }
 
 void ProgressLine::Update(double elapsedSeconds, const Recorder::RecordingCounters& counters,
-                          bool force) {
-    if (!enabled_ || ended_ || (!force && drawnAt_ >= 0 && elapsedSeconds - drawnAt_ < 1.0)) {
+                          bool paused, bool force) {
+    if (!enabled_ || ended_ ||
+        (!force && paused == paused_ && drawnAt_ >= 0 && elapsedSeconds - drawnAt_ < 1.0)) {
         return;
     }
     drawnAt_ = elapsedSeconds;
+    paused_ = paused;
     const long whole = static_cast<long>(elapsedSeconds);
     // Drops since the last drawing: the machine is behind now, not only once.
     const std::int64_t dropped = counters.framesDropped;
     const bool behind = dropped > droppedAtDrawing_;
     droppedAtDrawing_ = dropped;
     char text[200];
-    const int length =
-        std::snprintf(text, sizeof text,
-                      "recording %ld:%02ld:%02ld  %s  %lld frames  %lld repeated  %lld dropped%s",
-                      whole / 3600, whole / 60 % 60, whole % 60, HumanSize(SizeOf(files_)).c_str(),
-                      static_cast<long long>(counters.framesWritten),
-                      static_cast<long long>(counters.framesRepeated),
-                      static_cast<long long>(dropped), behind ? "  behind" : "");
+    const int length = std::snprintf(
+        text, sizeof text, "%s %ld:%02ld:%02ld  %s  %lld frames  %lld repeated  %lld dropped%s",
+        paused ? "paused" : "recording", whole / 3600, whole / 60 % 60, whole % 60,
+        HumanSize(SizeOf(files_)).c_str(), static_cast<long long>(counters.framesWritten),
+        static_cast<long long>(counters.framesRepeated), static_cast<long long>(dropped),
+        behind ? "  behind" : "");
     const std::size_t width = length > 0 ? static_cast<std::size_t>(length) : 0;
     // Spaces wipe the rest of a longer line drawn before.
     std::fprintf(stderr, "\r%s%*s", text, static_cast<int>(width_ > width ? width_ - width : 0),

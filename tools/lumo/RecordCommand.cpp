@@ -20,6 +20,7 @@
 #include "Recorder/Sources/WaylandSource.h"
 #include "Recorder/WaitOrAbandon.h"
 #include "tools/lumo/Commands.h"
+#include "tools/lumo/PauseKey.h"
 #include "tools/lumo/Progress.h"
 #include "tools/lumo/RecordingProject.h"
 #include "tools/lumo/StopSignals.h"
@@ -192,6 +193,7 @@ void RunRecord(RecordOptions options) {
         files.push_back(track.stream.path.utf8string());
     }
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO), files);
+    PauseKey pauseKey;
     std::unique_ptr<Recorder::Recording> recording;
     double recorded = 0.0;
     try {
@@ -201,7 +203,11 @@ void RunRecord(RecordOptions options) {
             options.secondsGiven || !live ? std::optional(options.seconds) : std::nullopt,
             [&](double seconds) {
                 recorded = seconds;
-                progress.Update(seconds, recording->Counters());
+                // Both are read each time: neither may keep its news for the next tick.
+                if (stopSignals.PauseToggled() | pauseKey.Pressed()) {
+                    recording->SetPaused(!recording->Paused());
+                }
+                progress.Update(seconds, recording->Counters(), recording->Paused());
                 // The desktop's "stop sharing" ends it as Ctrl-C does.
                 return !stopSignals.Arrived() && !cast.ended->load();
             },
@@ -216,7 +222,7 @@ void RunRecord(RecordOptions options) {
         }
         throw;
     }
-    progress.Update(recorded, recording->Counters(), true);
+    progress.Update(recorded, recording->Counters(), false, true);
     progress.End();
     if (!options.quiet) {
         ReportDrops(recording->Counters());

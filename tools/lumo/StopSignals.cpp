@@ -13,8 +13,11 @@ StopSignals::StopSignals() {
     sigaddset(&signals_, SIGHUP);
     sigemptyset(&continued_);
     sigaddset(&continued_, SIGCONT);
+    sigemptyset(&pause_);
+    sigaddset(&pause_, SIGUSR1);
     sigset_t blocked = signals_;
     sigaddset(&blocked, SIGCONT);
+    sigaddset(&blocked, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
@@ -27,6 +30,7 @@ StopSignals::~StopSignals() {
     while (sigtimedwait(&signals_, nullptr, &noWait) > 0) {
     }
     Continued();
+    PauseToggled();
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     sigaction(SIGPIPE, &previousPipe_, nullptr);
 }
@@ -40,6 +44,11 @@ bool StopSignals::Arrived() {
 bool StopSignals::Continued() {
     const timespec noWait{};
     return sigtimedwait(&continued_, nullptr, &noWait) > 0;
+}
+
+bool StopSignals::PauseToggled() {
+    const timespec noWait{};
+    return sigtimedwait(&pause_, nullptr, &noWait) > 0;
 }
 
 }  // namespace Vantor::Lumo::Tool

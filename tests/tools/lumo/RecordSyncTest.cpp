@@ -21,6 +21,7 @@
 #include "tests/Support/CaptureStage.h"
 #include "tests/Support/ChildProcess.h"
 #include "tests/Support/DriftingSource.h"
+#include "tests/Support/MediaProbe.h"
 #include "tests/Support/RecordRuns.h"
 #include "tests/Support/SharedEvents.h"
 #include "tests/Support/SyncFigures.h"
@@ -135,6 +136,17 @@ protected:
         Testing::DriftingSource card(*stage, name, ppm, *events);
         ExpectInStep(Record(name, 30, 30, {}, name), 25);
     }
+    // Sleeps until `phase` seconds after an event's instant.
+    void WaitForPhase(double phase) const {
+        const double now = Now();
+        const double since = events->SinceInstant(now);
+        const double wait =
+            since < 0 ? -since + phase : std::fmod(phase - since + kPeriod, kPeriod);
+        std::this_thread::sleep_for(Seconds(wait));
+    }
+    static double Now() {
+        return Seconds(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
 
     std::unique_ptr<Testing::CaptureStage> stage;
     std::unique_ptr<Testing::SharedEvents> events;
@@ -183,6 +195,32 @@ TEST_F(RecordSyncTest, ASoundCardRunningFastIsFollowed) {
 
 TEST_F(RecordSyncTest, ASoundCardRunningSlowIsFollowed) {
     ExpectDriftingCardFollowed(-1000.0);
+}
+
+// The screen begins the recording alone after 2 s; the sound, 2 s later still, comes in at its
+// true place.
+TEST_F(RecordSyncTest, SoundThatBeginsAfterTheRecordingComesInAtItsPlace) {
+    Testing::DriftingSource card(*stage, "late", 0.0, *events, 4.0);
+    ExpectInStep(Record("late", 12, 30, {}, "late"), 6);
+}
+
+// Twenty pauses, each between two events: what is left holds together as without them, and the
+// recording is as long as asked.
+TEST_F(RecordSyncTest, TwentyPausesLeavePictureAndSoundTogether) {
+    const std::string path = Record("paused", 24, 30, [&](Testing::ChildProcess& run) {
+        std::this_thread::sleep_for(Seconds(2.0));  // its signals are taken from here on
+        for (int n = 0; n < 20; ++n) {
+            WaitForPhase(0.35);
+            run.Signal(SIGUSR1);
+            WaitForPhase(0.65);
+            run.Signal(SIGUSR1);
+        }
+    });
+    ExpectInStep(path, 20);
+    const Testing::MediaSummary summary = Testing::Summarise(path);
+    for (const Testing::StreamSummary& stream : summary.streams) {
+        EXPECT_NEAR(stream.endSeconds - stream.startSeconds, 24.0, 0.1);
+    }
 }
 
 }  // namespace
