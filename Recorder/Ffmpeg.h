@@ -23,7 +23,11 @@ struct FreeFrame {
 struct FreePacket {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
+struct FreeParameters {
+    void operator()(AVCodecParameters* parameters) const { avcodec_parameters_free(&parameters); }
+};
 using CodecContextPtr = std::unique_ptr<AVCodecContext, FreeCodecContext>;
+using ParametersPtr = std::unique_ptr<AVCodecParameters, FreeParameters>;
 using FramePtr = std::unique_ptr<AVFrame, FreeFrame>;
 using PacketPtr = std::unique_ptr<AVPacket, FreePacket>;
 

@@ -88,13 +88,6 @@ void AudioEncoder::Add(const std::uint8_t* samples, std::int64_t count, std::int
                        std::int64_t end, const PacketSink& sink) {
     const std::int64_t limit = SamplesAt(end);
     const std::int64_t start = SamplesAt(time);
-    if (static FILE* debug =
-            getenv("LUMO_DEBUG_ENC") ? fopen(getenv("LUMO_DEBUG_ENC"), "a") : nullptr;
-        debug) {
-        fprintf(debug, "%lld %lld %lld\n", (long long)start, (long long)appended_,
-                (long long)count);
-        fflush(debug);
-    }
     // Samples that come much later than counted: some were lost, keep the time line with
     // silence (also before the very first piece, so that the sound starts with the recording).
     if (start > appended_ + (appended_ == 0 ? 0 : kGap)) {

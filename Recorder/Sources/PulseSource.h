@@ -1,6 +1,6 @@
 #pragma once
 
-// A PulseAudio source as a sound source, through libavdevice's pulse input.
+// A PulseAudio source as a sound source, through libpulse.
 
 #include <memory>
 #include <string>

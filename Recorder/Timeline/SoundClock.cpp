@@ -25,6 +25,9 @@ constexpr std::int64_t kGap = 200'000;
 // machine most of all: stamps that stray this early are not taken for a gap.
 constexpr std::int64_t kFreshStream = 3'000'000;
 constexpr std::int64_t kLogEvery = 10'000'000;
+// No sound card is half a percent off: stamps that run away faster are sound lost on the way,
+// to be found as a gap, not followed.
+constexpr double kMostSlope = 0.005;
 
 }  // namespace
 
@@ -59,7 +62,8 @@ void FitThrough(const std::deque<Reading>& window, Use use, double& at, double& 
         }
     }
     const bool spans = window.back().at - window.front().at >= kLeastSpan;
-    slope = spans && variance > 0 ? covariance / variance : 0.0;
+    slope =
+        spans && variance > 0 ? std::clamp(covariance / variance, -kMostSlope, kMostSlope) : 0.0;
 }
 
 }  // namespace

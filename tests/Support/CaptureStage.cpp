@@ -173,6 +173,15 @@ std::string CaptureStage::AddPipeSource(const std::string& name) {
     return fifo;
 }
 
+void CaptureStage::SuspendSink(bool suspended) {
+    auto suspend = Start({"pactl", "suspend-sink", sink_, suspended ? "1" : "0"}, "pactl");
+    const auto exit = suspend->WaitFor(kStartSeconds);
+    if (!exit || exit->status != 0) {
+        throw std::runtime_error("cannot suspend the sink " + sink_ + ": " +
+                                 Tail(Log("pactl.err")));
+    }
+}
+
 void CaptureStage::ResizeScreen(int width, int height) {
     // Xvfb's only output keeps its mode, which xrandr reports as an error; the screen changes
     // all the same.

@@ -47,6 +47,8 @@ public:
     // connections and never answers, SIGCONT undoes that, SIGKILL makes it vanish.
     void SignalScreenServer(int signal) const { x_->Signal(signal); }
     void SignalSoundServer(int signal) const { sound_->Signal(signal); }
+    // Suspends the null sink, and with it its monitor, which then delivers nothing; or wakes it.
+    void SuspendSink(bool suspended);
     // Adds a PulseAudio source `name` that records what is written into the FIFO it answers
     // (48 kHz mono s16): a sound card whose clock is whoever writes. Throws on failure.
     std::string AddPipeSource(const std::string& name);

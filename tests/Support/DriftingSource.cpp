@@ -25,8 +25,8 @@ double Now() {
 }  // namespace
 
 DriftingSource::DriftingSource(CaptureStage& stage, const std::string& name, double ppm,
-                               const SharedEvents& events, double lateSeconds)
-    : rate_(kRate * (1 + ppm * 1e-6)), late_(lateSeconds), events_(events) {
+                               const SharedEvents& events)
+    : rate_(kRate * (1 + ppm * 1e-6)), events_(events) {
     const std::string fifo = stage.AddPipeSource(name);
     // Without waiting: the module holds the FIFO open for reading, or it failed.
     fifo_ = open(fifo.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
@@ -44,18 +44,9 @@ DriftingSource::~DriftingSource() {
 
 // Every few milliseconds, the samples due by now on the drifting clock.
 void DriftingSource::Feed() {
-    std::vector<std::int16_t> chunk;
-    if (late_ > 0) {
-        chunk.assign(static_cast<std::size_t>(kRate / 100), 0);
-        if (write(fifo_, chunk.data(), chunk.size() * sizeof chunk[0]) < 0) {
-            return;
-        }
-        for (const double until = Now() + late_; Now() < until && !stopping_;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
     const double start = Now();
     std::int64_t written = 0;
+    std::vector<std::int16_t> chunk;
     while (!stopping_) {
         const auto due = static_cast<std::int64_t>((Now() - start) * rate_);
         chunk.clear();

@@ -3,9 +3,8 @@
 // A sound card whose crystal runs `ppm` off the system clock, with SharedEvents' bursts in
 // its sound: a writer feeds a pipe source 48000 * (1 + ppm / 10^6) samples a wall-clock second,
 // each burst at the sample that this clock reaches at the event's instant. A recorder that
-// trusts the nominal rate drifts by `ppm` microseconds a second. A card that is `lateSeconds`
-// late hands over a first few milliseconds at once (so it opens), then nothing until then.
-// Nothing here depends on GoogleTest.
+// trusts the nominal rate drifts by `ppm` microseconds a second. Nothing here depends on
+// GoogleTest.
 
 #include <atomic>
 #include <string>
@@ -21,7 +20,7 @@ public:
     // Adds the source `name` to the stage and starts feeding it. Throws std::runtime_error
     // when the source can not be added.
     DriftingSource(CaptureStage& stage, const std::string& name, double ppm,
-                   const SharedEvents& events, double lateSeconds = 0.0);
+                   const SharedEvents& events);
     ~DriftingSource();
     DriftingSource(const DriftingSource&) = delete;
     DriftingSource& operator=(const DriftingSource&) = delete;
@@ -30,7 +29,6 @@ private:
     void Feed();
 
     double rate_;
-    double late_;
     const SharedEvents& events_;
     int fifo_ = -1;
     std::atomic<bool> stopping_{false};
