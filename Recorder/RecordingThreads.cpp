@@ -26,7 +26,7 @@ constexpr std::size_t kSoundPiecesQueued = 200;
 // A source still silent this long after the end is not waited for any more.
 constexpr std::int64_t kLateSource = 2'000'000;
 // How long a piece of sound waits for the stamps after it before it is placed.
-constexpr std::int64_t kSoundSettles = 1'000'000;
+constexpr std::int64_t kSoundSettles = 500'000;
 // A drop this long after the last tick of the recording's own loop may come out of a span in
 // which the process was stopped; the next tick decides.
 constexpr std::int64_t kTickSilence = 250'000;
@@ -167,8 +167,8 @@ void CapturePictures(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane
     lane->captureEnded = true;
 }
 
-// Runs on to the first piece at or after the end time. Each piece is placed a second after it
-// came (the first ones once the clock has settled), by the sound clock's line as it stands
+// Runs on to the first piece at or after the end time. Each piece is placed half a second after
+// it came (the first ones once the clock has settled), by the sound clock's line as it stands
 // then, so that the settling stamps of a fresh stream place nothing; once the end has come,
 // at once. (An end known from the start, by a length, is no reason to hurry.)
 void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> lane) {
@@ -204,7 +204,10 @@ void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> l
                 break;
             }
             const std::int64_t at = soundClock.Take(*stamp, packet->size / bytesPerSample);
-            state->clock->SoundBegins(soundClock.TimeOf(at));
+            // The sound began when the settled stamps say, not the first ones.
+            if (soundClock.Settled()) {
+                state->clock->SoundBegins(soundClock.TimeOf(0));
+            }
             waiting.push_back({std::move(packet), at});
             if (!handOn(false)) {
                 waiting.clear();

@@ -14,8 +14,9 @@ namespace Vantor::Lumo::Recorder {
 
 namespace {
 
-// The screen waits this long for the sound to begin, then begins without it.
-constexpr std::int64_t kLateSound = 2'000'000;
+// The screen waits this long for the sound to begin, then begins without it. A sound source
+// knows when it began once its stamps have settled, which takes up to three seconds.
+constexpr std::int64_t kLateSound = 4'000'000;
 
 }  // namespace
 

@@ -16,14 +16,16 @@ namespace {
 constexpr std::int64_t kWindow = 4'000'000;
 // A line needs this much sound under it before its slope counts; until then, the mean.
 constexpr std::int64_t kLeastSpan = 1'000'000;
-// A fresh stream's stamps settle over its first second; once a second of later ones is there,
-// they leave the line.
-constexpr std::int64_t kSettling = 1'000'000;
+// A fresh stream's stamps are off by up to half a second through its first second or so: its
+// sound server reports the latency the source had before it adapted to the stream. They count
+// once this much sound has come and they have held steady for the last 0.4 s, or once three
+// seconds of sound have come, steady or not.
+constexpr std::int64_t kSettlingAtLeast = 1'500'000;
+constexpr std::int64_t kSteadyFor = 400'000;
+constexpr std::int64_t kSteadyWithin = 15'000;
+constexpr std::int64_t kSettleAtMost = 3'000'000;
 // Farther off the line than this is a real gap, not wobble.
 constexpr std::int64_t kGap = 200'000;
-// Until then a fresh stream's latency estimate may still wander by a few hundred ms, on a busy
-// machine most of all: stamps that stray this early are not taken for a gap.
-constexpr std::int64_t kFreshStream = 3'000'000;
 constexpr std::int64_t kLogEvery = 10'000'000;
 // No sound card is half a percent off: stamps that run away faster are sound lost on the way,
 // to be found as a gap, not followed.
@@ -100,7 +102,7 @@ double SoundClock::Rate() const {
 }
 
 bool SoundClock::Settled() const {
-    return !window_.empty() && window_.front().at >= kSettling;
+    return settled_;
 }
 
 std::int64_t SoundClock::TimeOf(std::int64_t at) const {
@@ -116,12 +118,23 @@ std::int64_t SoundClock::Take(std::int64_t stamp, std::int64_t count) {
     const std::int64_t at = samples_ * 1'000'000 / sampleRate_;
     samples_ += std::max<std::int64_t>(count, 0);
     const Reading reading{at, stamp - at};
+    if (!settled_) {
+        // Only the last readings count: the line starts from the first steady ones.
+        window_.push_back(reading);
+        while (at - window_.front().at > kSteadyFor) {
+            window_.pop_front();
+        }
+        const auto [low, high] = std::minmax_element(
+            window_.begin(), window_.end(),
+            [](const Reading& a, const Reading& b) { return a.apart < b.apart; });
+        settled_ = (at >= kSettlingAtLeast && high->apart - low->apart <= kSteadyWithin) ||
+                   at >= kSettleAtMost;
+        line_ = FitLine(window_);
+        return at;
+    }
     if (!window_.empty()) {
         const double off = static_cast<double>(reading.apart) - line_.At(at);
         if (std::fabs(off) > kGap) {
-            if (at >= kSettling && at < kFreshStream) {
-                return at;
-            }
             if (!stray_ || (strayOff_ > 0) != (off > 0)) {
                 stray_ = reading;
                 strayOff_ = off;
@@ -129,17 +142,13 @@ std::int64_t SoundClock::Take(std::int64_t stamp, std::int64_t count) {
             }
             VLOG(1) << "lumo: the sound's stamps left its count by " << std::llround(off / 1000)
                     << " ms: a gap in the sound";
-            // Within the first second it is the stamps settling: the line after places all.
-            if (stray_->at >= kSettling) {
-                lineBefore_ = line_;
-            }
+            lineBefore_ = line_;
             window_.assign({*stray_});
         }
     }
     stray_.reset();
     window_.push_back(reading);
-    while (at - window_.front().at > kWindow ||
-           (window_.front().at < kSettling && at >= kSettling + kLeastSpan)) {
+    while (at - window_.front().at > kWindow) {
         window_.pop_front();
     }
     line_ = FitLine(window_);

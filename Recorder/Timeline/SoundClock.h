@@ -8,11 +8,11 @@ namespace Vantor::Lumo::Recorder {
 
 // Capture times for the pieces of a sound device, following its stamps smoothly. The device
 // stamps a piece with the wall clock less its latency estimate: that wobbles by milliseconds,
-// settles over the first second of a fresh stream, and a sound card's own crystal runs tens to
-// hundreds of ppm off the recording's clock. So neither the count of samples nor a single stamp
-// is the clock: a straight line through the last seconds of stamps against the count is. Its
-// slope is the card's rate; a stamp that leaves it by more than 0.2 s twice in a row is a real
-// gap (sound lost on the way), and the line starts anew there.
+// is off by up to half a second in a fresh stream's first second, and a sound card's own
+// crystal runs tens to hundreds of ppm off the recording's clock. So neither the count of samples
+// nor a single stamp is the clock: a straight line through the last seconds of stamps against the
+// count is. Its slope is the card's rate; a stamp that leaves it by more than 0.2 s twice in a row
+// is a real gap (sound lost on the way), and the line starts anew there.
 class SoundClock {
 public:
     explicit SoundClock(int sampleRate);
@@ -25,7 +25,9 @@ public:
     // asked a second after the piece came, it is the settled answer. Sound from before the
     // last gap is placed by the line before it.
     std::int64_t TimeOf(std::int64_t at) const;
-    // Whether the stamps of the stream's first second, which settle, have left the line.
+    // Whether the stamps have settled: a fresh stream's first ones are off by up to half a
+    // second, and count only once they hold steady. Sound taken before is placed by the line
+    // the settled stamps draw.
     bool Settled() const;
     // Take, then TimeOf at once.
     std::int64_t Place(std::int64_t stamp, std::int64_t count);
@@ -50,6 +52,7 @@ private:
     std::int64_t samples_ = 0;
     std::deque<Reading> window_;
     Line line_;
+    bool settled_ = false;
     std::optional<Line> lineBefore_;  // the line before the last gap
     std::optional<Reading> stray_;    // one reading far off the line, until the next says more
     double strayOff_ = 0.0;           // how far off, in microseconds

@@ -62,16 +62,35 @@ TEST(SoundClockTest, AGapMovesTheTimeLineAtOnceAndAStrayStampMovesNothing) {
     EXPECT_EQ(times.back(), late(211));
 }
 
-TEST(SoundClockTest, SettlingStampsOfAFreshStreamLeaveTheLineOnceTheyAreGone) {
+// A fresh stream's first stamps are half a second early (a backlog handed over at once, its
+// latency as it was), then hold steady: the sound before is placed by the steady ones.
+TEST(SoundClockTest, AFreshStreamsSettlingStampsPlaceNothing) {
     SoundClock clock(kRate);
-    // Stamps that run up to 0.15 s ahead over the first half second, as a fresh stream's do.
     const auto stamp = [](int n) {
-        return kStart + n * kPieceTime + (n < 25 ? 150'000 - n * 6'000 : 0);
+        return kStart + n * kPieceTime - (n < 60 ? 500'000 - n * 8'000 : 0);
     };
-    const std::vector<std::int64_t> times = Feed(clock, 500, stamp);
-    for (int n = 250; n < 500; ++n) {
-        ASSERT_NEAR(times[static_cast<std::size_t>(n)], kStart + n * kPieceTime, 1000) << n;
+    std::vector<std::int64_t> places;
+    for (int n = 0; n < 100 && !clock.Settled(); ++n) {
+        places.push_back(clock.Take(stamp(n), kPiece));
     }
+    ASSERT_TRUE(clock.Settled());
+    EXPECT_GE(places.size(), 75u) << "settled on the moving stamps";
+    for (std::size_t n = 0; n < places.size(); ++n) {
+        ASSERT_NEAR(clock.TimeOf(places[n]), kStart + static_cast<std::int64_t>(n) * kPieceTime,
+                    1000)
+            << n;
+    }
+}
+
+// Stamps that never hold steady count after three seconds all the same.
+TEST(SoundClockTest, StampsThatNeverSettleCountAfterThreeSeconds) {
+    SoundClock clock(kRate);
+    const auto stamp = [](int n) { return kStart + n * kPieceTime + 8 * Wobble(n); };
+    int pieces = 0;
+    while (!clock.Settled() && pieces < 1000) {
+        clock.Take(stamp(pieces++), kPiece);
+    }
+    EXPECT_EQ(pieces, 151);
 }
 
 }  // namespace

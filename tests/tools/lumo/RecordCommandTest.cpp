@@ -108,11 +108,12 @@ TEST_F(RecordCommandTest, AKillAtAnyMomentLeavesNothingOrAFileThatOpens) {
                 Testing::MakeDirectory(root.Path() + "/kill" + std::to_string(kill));
             runs.emplace_back(takes, lumo.Start("kill", {takes, "--seconds", "60"}));
         }
-        // 0.1 s apart across the first 1.6 s, in which the first cluster is written.
+        // 0.2 s apart across the first 3.2 s, in which the sound settles and the first
+        // cluster is written.
         const auto started = std::chrono::steady_clock::now();
         for (int run = 0; run < kAtOnce; ++run) {
             std::this_thread::sleep_until(started +
-                                          std::chrono::milliseconds(50 + 100 * (first + run)));
+                                          std::chrono::milliseconds(50 + 200 * (first + run)));
             runs[run].second->Signal(SIGKILL);
         }
         for (auto& [takes, run] : runs) {
