@@ -201,8 +201,8 @@ TEST_F(RecordingTest, TheTestSignalsRecordASecondIntoOneFileWithBothStreams) {
 }
 
 TEST_F(RecordingTest, AStopEndsTheRunWithinASecondThoughASourceBlocksAndTheFileIsKept) {
-    // The sound hangs in its device after half a second.
-    auto recording = Prepare(OpenTestPattern(), Scripted(MediaType::Audio, 25, Then::Blocks));
+    // The sound hangs in its device after two seconds, once the recording has begun.
+    auto recording = Prepare(OpenTestPattern(), Scripted(MediaType::Audio, 100, Then::Blocks));
     std::optional<Clock::time_point> stopped;
     recording->Run(std::nullopt, [&](double seconds) {
         if (seconds >= 1.0 && !stopped) {
@@ -217,7 +217,7 @@ TEST_F(RecordingTest, AStopEndsTheRunWithinASecondThoughASourceBlocksAndTheFileI
 }
 
 TEST_F(RecordingTest, ASourceThatFailsEndsTheRunWithItsCauseAndTheFileIsKept) {
-    auto camera = Prepare(Scripted(MediaType::Video, 25, Then::Throws), OpenTestTone(), "a.mkv");
+    auto camera = Prepare(Scripted(MediaType::Video, 100, Then::Throws), OpenTestTone(), "a.mkv");
     EXPECT_EQ(MessageOf(*camera, 5.0), "the scripted camera broke");
     ASSERT_THAT(camera->Files(), ElementsAre(PathOf("a.mkv")));
     EXPECT_EQ(StreamsIn(PathOf("a.mkv")), 2);
@@ -225,7 +225,7 @@ TEST_F(RecordingTest, ASourceThatFailsEndsTheRunWithItsCauseAndTheFileIsKept) {
     // A source that can tell why is believed over its exception.
     auto mic =
         Prepare(OpenTestPattern(),
-                Scripted(MediaType::Audio, 50, Then::Throws, "the mic was unplugged"), "b.mkv");
+                Scripted(MediaType::Audio, 200, Then::Throws, "the mic was unplugged"), "b.mkv");
     EXPECT_EQ(MessageOf(*mic, 5.0), "the mic was unplugged");
     ASSERT_THAT(mic->Files(), ElementsAre(PathOf("b.mkv")));
     EXPECT_EQ(StreamsIn(PathOf("b.mkv")), 2);

@@ -120,4 +120,42 @@ std::string Describe(const SyncFigures& figures) {
     return text;
 }
 
+SyncFigures MeasureSync(const std::string& path, double periodSeconds) {
+    return Figures(EventOffsets(path, periodSeconds));
+}
+
+std::vector<std::string> FfmpegRecording(const std::string& display, const std::string& source,
+                                         int fps, int seconds, const std::string& file) {
+    return {"ffmpeg",
+            "-nostdin",
+            "-y",
+            "-v",
+            "error",
+            "-thread_queue_size",
+            "512",
+            "-f",
+            "x11grab",
+            "-framerate",
+            std::to_string(fps),
+            "-i",
+            display,
+            "-thread_queue_size",
+            "512",
+            "-f",
+            "pulse",
+            "-i",
+            source,
+            "-t",
+            std::to_string(seconds),
+            "-c:v",
+            "libx264",
+            "-preset",
+            "veryfast",
+            "-pix_fmt",
+            "yuv420p",
+            "-c:a",
+            "flac",
+            file};
+}
+
 }  // namespace Vantor::Testing

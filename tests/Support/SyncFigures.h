@@ -25,7 +25,14 @@ struct SyncFigures {
     double drift = 0.0;          // ms from the first event to the last, by a fitted line
 };
 SyncFigures Figures(const std::vector<Offset>& offsets);
+// The figures of the events found in `path`, one every `periodSeconds`.
+SyncFigures MeasureSync(const std::string& path, double periodSeconds);
 // "12 events: mean -3.1 ms, sd 2.0 ms, max 5.2 ms from the median, drift 1.1 ms".
 std::string Describe(const SyncFigures& figures);
+
+// The ffmpeg program recording `seconds` of the X display `display` at `fps` and the PulseAudio
+// source `source` into `file`, as the issue of its sync measures it: the anchor lumo is held to.
+std::vector<std::string> FfmpegRecording(const std::string& display, const std::string& source,
+                                         int fps, int seconds, const std::string& file);
 
 }  // namespace Vantor::Testing

@@ -110,7 +110,7 @@ TEST_F(RecordFailureTest, AHangingDeviceNeverHoldsLumo) {
 // A source that stops delivering for 5 s ends the recording; the line says which.
 TEST_F(RecordFailureTest, ASourceThatFallsSilentEndsTheRecording) {
     const Testing::RecordOutcome outcome =
-        EndedMidway("silent", {"--screen", stage->Display(), "--mic", stage->MonitorSource()}, 2.0,
+        EndedMidway("silent", {"--screen", stage->Display(), "--mic", stage->MonitorSource()}, 5.0,
                     [this] { stage->SignalSoundServer(SIGSTOP); });
     EXPECT_THAT(outcome.err, HasSubstr("the PulseAudio source '" + stage->MonitorSource() +
                                        "' stopped delivering"));
@@ -118,16 +118,16 @@ TEST_F(RecordFailureTest, ASourceThatFallsSilentEndsTheRecording) {
 
 // What dies under a recording is named as the user knows it, not by FFmpeg's error code.
 TEST_F(RecordFailureTest, ADisplayOrSoundServerLostMidwayIsNamed) {
-    Testing::RecordOutcome outcome = EndedMidway("shrunk", {"--screen", stage->Display()}, 1.5,
+    Testing::RecordOutcome outcome = EndedMidway("shrunk", {"--screen", stage->Display()}, 3.0,
                                                  [this] { stage->ResizeScreen(640, 480); });
     EXPECT_THAT(outcome.err, HasSubstr("the screen shrank to 640x480"));
 
-    outcome = EndedMidway("sound", {"--mic", stage->MonitorSource()}, 1.5,
+    outcome = EndedMidway("sound", {"--mic", stage->MonitorSource()}, 5.0,
                           [this] { stage->SignalSoundServer(SIGKILL); });
     EXPECT_THAT(outcome.err,
                 HasSubstr("the PulseAudio source '" + stage->MonitorSource() + "' closed"));
 
-    outcome = EndedMidway("display", {"--screen", stage->Display()}, 1.5,
+    outcome = EndedMidway("display", {"--screen", stage->Display()}, 3.0,
                           [this] { stage->SignalScreenServer(SIGKILL); });
     EXPECT_THAT(outcome.err, HasSubstr("the X display " + stage->Display() + " closed"));
 }

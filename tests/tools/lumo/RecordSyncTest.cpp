@@ -34,38 +34,9 @@ using Seconds = std::chrono::duration<double>;
 
 constexpr double kPeriod = 1.0;  // seconds between events
 
-// The ffmpeg program recording `seconds` of the stage into `file`, as the benchmark runs it.
 std::vector<std::string> FfmpegRecords(const Testing::CaptureStage& stage, int seconds,
                                        const std::string& file) {
-    return {"ffmpeg",
-            "-nostdin",
-            "-v",
-            "error",
-            "-thread_queue_size",
-            "512",
-            "-f",
-            "x11grab",
-            "-framerate",
-            "30",
-            "-i",
-            stage.Display(),
-            "-thread_queue_size",
-            "512",
-            "-f",
-            "pulse",
-            "-i",
-            stage.MonitorSource(),
-            "-t",
-            std::to_string(seconds),
-            "-c:v",
-            "libx264",
-            "-preset",
-            "veryfast",
-            "-pix_fmt",
-            "yuv420p",
-            "-c:a",
-            "flac",
-            file};
+    return Testing::FfmpegRecording(stage.Display(), stage.MonitorSource(), 30, seconds, file);
 }
 
 Testing::SyncFigures Measure(const std::string& who, const std::string& path) {
