@@ -164,12 +164,12 @@ std::vector<Condition> Conditions(Testing::CaptureStage& stage,
         }
     };
     return {
-        {"quiet, 30 fps, 20 s", 20, 30},
-        {"60 fps, 20 s", 20, 60},
-        {"stopped 0.3 s every 4 s, 20 s", 20, 30, 0.0, stopEveryFourSeconds},
-        {"sound stopped 3 s at the start, 15 s", 15, 30, 0.0, soundStopsAtTheStart},
-        {"card +1000 ppm, 120 s", 120, 30, 1000.0},
-        {"card -1000 ppm, 120 s", 120, 30, -1000.0},
+        {"quiet, 30 fps, 20 s", 20, 30, 0.0, {}, true},
+        {"60 fps, 20 s", 20, 60, 0.0, {}, true},
+        {"stopped 0.3 s every 4 s, 20 s", 20, 30, 0.0, stopEveryFourSeconds, true},
+        {"sound stopped 3 s at the start, 15 s", 15, 30, 0.0, soundStopsAtTheStart, true},
+        {"card +1000 ppm, 120 s", 120, 30, 1000.0, {}, true},
+        {"card -1000 ppm, 120 s", 120, 30, -1000.0, {}, true},
         {"20 pauses, 30 s", 30, 30, 0.0, twentyPauses, false},
     };
 }
