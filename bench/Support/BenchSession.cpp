@@ -37,7 +37,11 @@ public:
                 errors_[name] = run.error_message;
                 continue;
             }
-            if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") {
+            // A benchmark run once is its own median.
+            const bool aggregate =
+                run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool once = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            if (!aggregate && !once) {
                 continue;
             }
             Median& median = medians_[name];

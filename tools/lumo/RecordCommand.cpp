@@ -237,7 +237,8 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
     CLI::App* command = app.add_subcommand(
         "record",
         "Record the screen and a microphone (or, without --screen and --mic, a test pattern "
-        "and a tone) into a new project in DIR");
+        "and a tone) into a new project in DIR; SIGUSR1, or the p key on a terminal, pauses "
+        "and resumes");
     command->add_option("DIR", options->directory, "Directory to create the project in")
         ->required();
     command->add_flag("--folder", options->folder,
@@ -253,8 +254,8 @@ void AddRecordCommand(CLI::App& app, Command& selected) {
     CLI::Option* seconds =
         command
             ->add_option("--seconds", options->seconds,
-                         "Length of the recording (test signals: 3; real sources: until "
-                         "Ctrl-C, SIGTERM or SIGHUP)")
+                         "Length of the recording, pauses not counted (test signals: 3; real "
+                         "sources: until Ctrl-C, SIGTERM or SIGHUP)")
             ->type_name("N")
             ->check(finite & CLI::Range(0.04, 86400.0));
     const CLI::Validator notEmpty(
