@@ -9,7 +9,6 @@ packages=(
   libboost-filesystem-dev libboost-system-dev libboost-stacktrace-dev libboost-dev
   libgoogle-glog-dev nlohmann-json3-dev qtbase5-dev libcli11-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libavdevice-dev
   ffmpeg
   xvfb pulseaudio pulseaudio-utils x11-xserver-utils libx11-dev libxcb1-dev libxcb-shm0-dev
   libpulse-dev

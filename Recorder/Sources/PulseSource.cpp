@@ -24,7 +24,7 @@ constexpr int kPieceBytes = kSampleRate / 50 * kBytesPerSample;
 
 // Each piece is stamped here, with the clock of the moment less what the sound server still
 // holds of the source: the capture time of its first sample, never smoothed. A smoothing filter
-// (as libavdevice's pulse input has) takes seconds to find the sound again after it paused.
+// (as FFmpeg's pulse input has) takes seconds to find the sound again after it paused.
 class PulseSource final : public Source {
 public:
     explicit PulseSource(const std::string& name)
