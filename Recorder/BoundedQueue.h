@@ -35,6 +35,12 @@ public:
         return closed_ || items_.size() >= capacity_;
     }
 
+    // Whether Close was called.
+    bool Closed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return closed_;
+    }
+
     // Waits for the next item; empty once the queue is closed and drained.
     std::optional<T> Pop() {
         std::unique_lock<std::mutex> lock(mutex_);

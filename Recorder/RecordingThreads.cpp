@@ -192,6 +192,11 @@ void CaptureSound(std::shared_ptr<RecordingState> state, std::shared_ptr<Lane> l
                     return false;
                 }
                 if (!lane->sound.TryPush(std::move(piece))) {
+                    // Closed: the recording is over, and this thread was left behind in its
+                    // device; the process may be ending, so it says nothing any more.
+                    if (lane->sound.Closed()) {
+                        return false;
+                    }
                     LOG(WARNING) << "lumo: lost sound from " << lane->description;
                 }
             }
